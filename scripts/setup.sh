@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tolvara needs to build, run and test.
+# Only what is missing is installed, so a second run takes a moment and does
+# not touch the network.
+set -euo pipefail
+
+# The one list of packages. Add new needs here.
+PACKAGES=(
+  # toolchain and build
+  build-essential cmake pkg-config
+  # Qt 6 Widgets and the GL headers its CMake files insist on
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # tests
+  libgtest-dev googletest
+  # Korean faces for the dialogs (Gulim maps to Baekmuk Gulim, NanumGothic as fall-back)
+  fonts-baekmuk fonts-nanum
+  # headless display, tray host and the tools the desktop tests drive it with
+  xvfb xauth trayer xdotool x11-apps imagemagick x11-utils
+  # the MIB-II agent is checked against a real SNMP daemon and client
+  snmpd snmp
+  # ip(8) for tests that build their own network namespaces
+  iproute2
+)
+
+log() { printf 'setup: %s\n' "$*" >&2; }
+
+installed() {
+  [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
+}
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  installed "$p" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  log "all ${#PACKAGES[@]} packages already installed"
+  exit 0
+fi
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    SUDO=(sudo)
+  else
+    log "missing packages: ${missing[*]}"
+    log "not root and no sudo: install them as root, then run this again"
+    exit 1
+  fi
+fi
+
+log "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+
+# Installing snmpd normally starts the system's own daemon. The tests run
+# their own snmpd on a loopback port, so keep the packaged service from
+# starting while we install (unless the machine already has a policy in place).
+POLICY=/usr/sbin/policy-rc.d
+own_policy=0
+if [ ! -e "$POLICY" ]; then
+  printf '#!/bin/sh\n# temporary, from Tolvara scripts/setup.sh\nexit 101\n' |
+    "${SUDO[@]}" tee "$POLICY" >/dev/null
+  "${SUDO[@]}" chmod 755 "$POLICY"
+  own_policy=1
+fi
+remove_policy() {
+  if [ "$own_policy" = 1 ]; then "${SUDO[@]}" rm -f "$POLICY"; fi
+}
+trap remove_policy EXIT
+
+"${SUDO[@]}" apt-get update -q
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
+  "${missing[@]}" </dev/null
+
+remove_policy
+own_policy=0
+
+# If a machine's policy let the freshly installed daemon start anyway, stop it
+# and keep it from coming back at boot: it is ours, installed only for tests.
+for p in "${missing[@]}"; do
+  [ "$p" = snmpd ] || continue
+  if [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
+    "${SUDO[@]}" systemctl disable --now snmpd >/dev/null 2>&1 || true
+  elif [ -e /run/snmpd.pid ]; then
+    "${SUDO[@]}" service snmpd stop >/dev/null 2>&1 || true
+  fi
+done
+
+still=()
+for p in "${missing[@]}"; do
+  installed "$p" || still+=("$p")
+done
+if [ ${#still[@]} -ne 0 ]; then
+  log "still missing after install: ${still[*]}"
+  exit 1
+fi
+log "done"
