@@ -28,10 +28,13 @@ installed() {
   [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
 }
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-  installed "$p" || missing+=("$p")
-done
+# missing_of NAME...: prints the names not installed, one a line
+missing_of() {
+  local p
+  for p in "$@"; do installed "$p" || printf '%s\n' "$p"; done
+}
+
+mapfile -t missing < <(missing_of "${PACKAGES[@]}")
 
 if [ ${#missing[@]} -eq 0 ]; then
   log "all ${#PACKAGES[@]} packages already installed"
@@ -87,10 +90,7 @@ for p in "${missing[@]}"; do
   fi
 done
 
-still=()
-for p in "${missing[@]}"; do
-  installed "$p" || still+=("$p")
-done
+mapfile -t still < <(missing_of "${missing[@]}")
 if [ ${#still[@]} -ne 0 ]; then
   log "still missing after install: ${still[*]}"
   exit 1
