@@ -1,0 +1,284 @@
+#include "platform/mib/KernelTables.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace mib {
+namespace {
+
+// Every kernel TCP state the MIB has a row for (1..12); newer kernels also dump bound
+// but inactive sockets (13), which the classic tables never listed.
+constexpr uint32_t kDumpStates = 0x1FFEu;
+
+bool IsV4Mapped(const uint8_t bytes[16]) {
+    static const uint8_t prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return std::memcmp(bytes, prefix, sizeof prefix) == 0;
+}
+
+// Closes the descriptor on every path out of a dump.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// One sock_diag dump; onSocket(const inet_diag_msg&) for every socket. False when the
+// kernel refuses the dump (no sock_diag, no handler for the family or protocol).
+template <typename OnSocket>
+bool DumpSockDiag(uint8_t family, uint8_t protocol, OnSocket onSocket) {
+    Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (fd.get() < 0) return false;
+
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_seq = 1;
+    message.request.sdiag_family = family;
+    message.request.sdiag_protocol = protocol;
+    message.request.idiag_states = kDumpStates;
+
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = ::sendto(fd.get(), &message, sizeof message, 0,
+                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(sizeof message)) return false;
+
+    // Large enough for the kernel's biggest dump chunk, so no reply is cut.
+    alignas(nlmsghdr) static thread_local char buffer[64 * 1024];
+    for (;;) {
+        ssize_t got = ::recv(fd.get(), buffer, sizeof buffer, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return false;
+        int remaining = static_cast<int>(got);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, remaining);
+             h = NLMSG_NEXT(h, remaining)) {
+            if (h->nlmsg_seq != message.header.nlmsg_seq) continue;
+            if (h->nlmsg_type == NLMSG_DONE) return true;
+            if (h->nlmsg_type == NLMSG_ERROR) return false;
+            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+            if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
+            onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)));
+        }
+    }
+}
+
+// The whole of a /proc file; false when it cannot be opened.
+bool ReadProcFile(const char* path, std::string& text) {
+    Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    text.clear();
+    size_t used = 0;
+    for (;;) {
+        if (text.size() - used < 64 * 1024) text.resize(used + 128 * 1024);
+        ssize_t got = ::read(fd.get(), text.data() + used, text.size() - used);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) break;
+        used += static_cast<size_t>(got);
+    }
+    text.resize(used);
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Reads exactly `digits` hex digits at p into value; advances p.
+bool ParseHex(const char*& p, const char* end, int digits, uint32_t& value) {
+    if (end - p < digits) return false;
+    uint32_t v = 0;
+    for (int i = 0; i < digits; ++i) {
+        int d = HexDigit(p[i]);
+        if (d < 0) return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    value = v;
+    p += digits;
+    return true;
+}
+
+// "ADDR:PORT" as the kernel prints it: each 32-bit word of the address as the
+// in-memory value in host order, then the port in host order.
+bool ParseEndpoint(const char*& p, const char* end, int words, uint8_t bytes[16], uint16_t& port) {
+    for (int w = 0; w < words; ++w) {
+        uint32_t word;
+        if (!ParseHex(p, end, 8, word)) return false;
+        std::memcpy(bytes + 4 * w, &word, 4);
+    }
+    if (p >= end || *p != ':') return false;
+    ++p;
+    uint32_t value;
+    if (!ParseHex(p, end, 4, value)) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+struct ProcLine {
+    uint8_t local[16];
+    uint16_t localPort;
+    uint8_t remote[16];
+    uint16_t remotePort;
+    unsigned state;
+};
+
+// Calls onLine(const ProcLine&) for every well-formed row of a /proc/net table.
+template <typename OnLine>
+bool ParseProcTable(const char* path, bool ipv6, OnLine onLine) {
+    static thread_local std::string text;
+    if (!ReadProcFile(path, text)) return false;
+    const int words = ipv6 ? 4 : 1;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+    if (lineEnd == nullptr) return true;  // header only, or empty
+    p = lineEnd + 1;                      // skip the header
+    while (p < end) {
+        lineEnd = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        if (lineEnd == nullptr) lineEnd = end;
+        const char* q = static_cast<const char*>(std::memchr(p, ':', lineEnd - p));
+        ProcLine line{};
+        uint32_t state = 0;
+        bool ok = q != nullptr;
+        if (ok) {
+            ++q;
+            while (q < lineEnd && *q == ' ') ++q;
+            ok = ParseEndpoint(q, lineEnd, words, line.local, line.localPort) && q < lineEnd &&
+                 *q++ == ' ' && ParseEndpoint(q, lineEnd, words, line.remote, line.remotePort) &&
+                 q < lineEnd && *q++ == ' ' && ParseHex(q, lineEnd, 2, state);
+        }
+        if (ok) {
+            line.state = state;
+            onLine(line);
+        }
+        p = lineEnd + 1;
+    }
+    return true;
+}
+
+// Copies the IPv4 part of an address; false for IPv6 addresses that are not mapped.
+bool TakeV4(const uint8_t* address, bool ipv6, uint8_t out[4]) {
+    if (!ipv6) {
+        std::memcpy(out, address, 4);
+        return true;
+    }
+    if (!IsV4Mapped(address)) return false;
+    std::memcpy(out, address + 12, 4);
+    return true;
+}
+
+void AddTcp(std::vector<TcpConn>& out, const uint8_t* local, uint16_t localPort, const uint8_t* remote,
+            uint16_t remotePort, unsigned kernelState, bool ipv6) {
+    TcpConn row{};
+    row.state = TcpConnStateFromKernel(kernelState);
+    if (row.state == 0) return;
+    if (!TakeV4(local, ipv6, row.local) || !TakeV4(remote, ipv6, row.remote)) return;
+    row.localPort = localPort;
+    row.remotePort = remotePort;
+    row.fromIpv6 = ipv6;
+    out.push_back(row);
+}
+
+void AddUdp(std::vector<UdpEndpoint>& out, const uint8_t* local, uint16_t localPort, bool ipv6) {
+    UdpEndpoint row{};
+    if (!TakeV4(local, ipv6, row.local)) return;
+    row.localPort = localPort;
+    row.fromIpv6 = ipv6;
+    out.push_back(row);
+}
+
+bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
+    const size_t before = out.size();
+    if (source == Source::Netlink) {
+        bool ok = DumpSockDiag(ipv6 ? AF_INET6 : AF_INET, IPPROTO_TCP, [&](const inet_diag_msg& m) {
+            AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
+                   reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport),
+                   m.idiag_state, ipv6);
+        });
+        if (ok) return true;
+        out.resize(before);  // a dump cut short must not leave half a table
+    }
+    return ParseProcTable(ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp", ipv6, [&](const ProcLine& l) {
+        AddTcp(out, l.local, l.localPort, l.remote, l.remotePort, l.state, ipv6);
+    });
+}
+
+bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
+    const size_t before = out.size();
+    if (source == Source::Netlink) {
+        bool ok = DumpSockDiag(ipv6 ? AF_INET6 : AF_INET, IPPROTO_UDP, [&](const inet_diag_msg& m) {
+            AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6);
+        });
+        if (ok) return true;
+        out.resize(before);
+    }
+    return ParseProcTable(ipv6 ? "/proc/net/udp6" : "/proc/net/udp", ipv6, [&](const ProcLine& l) {
+        AddUdp(out, l.local, l.localPort, ipv6);
+    });
+}
+
+}  // namespace
+
+int32_t TcpConnStateFromKernel(unsigned kernelState) {
+    // Index: kernel state (include/net/tcp_states.h); value: tcpConnState.
+    static const int32_t map[13] = {
+        0,   // unused
+        5,   // ESTABLISHED
+        3,   // SYN_SENT
+        4,   // SYN_RECV
+        6,   // FIN_WAIT1
+        7,   // FIN_WAIT2
+        11,  // TIME_WAIT
+        1,   // CLOSE
+        8,   // CLOSE_WAIT
+        9,   // LAST_ACK
+        2,   // LISTEN
+        10,  // CLOSING
+        4,   // NEW_SYN_RECV: a request socket still in the handshake
+    };
+    return kernelState < 13 ? map[kernelState] : 0;
+}
+
+bool ReadTcpTable(Source source, std::vector<TcpConn>& out) {
+    if (!ReadTcpFamily(source, false, out)) return false;
+    ReadTcpFamily(source, true, out);  // no IPv6 on this kernel: nothing to add
+    return true;
+}
+
+bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out) {
+    if (!ReadUdpFamily(source, false, out)) return false;
+    ReadUdpFamily(source, true, out);
+    return true;
+}
+
+}  // namespace mib
