@@ -1,0 +1,411 @@
+// The table walk against a scripted agent: a small in-memory MIB view whose requests
+// can be made to fail one by one.
+#include "monitor/CNetTableAgent.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using Oid = std::vector<uint32_t>;
+
+struct Value {
+    uint8_t type = ASN_NULL;
+    int32_t number = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// An outcome forced on one request: the return value, status and index.
+struct Forced {
+    bool returned;
+    AsnInteger32 status;
+    AsnInteger32 index;
+};
+
+struct Request {
+    uint8_t pdu;
+    std::vector<Oid> names;
+};
+
+struct Script {
+    std::map<Oid, Value> view;
+    std::vector<Request> requests;
+    // Looked at before each request; a value forces that request's outcome.
+    std::function<std::optional<Forced>(const Request&, size_t number)> force;
+    // When set, GETNEXT answers with this name and value whatever it was asked.
+    std::optional<std::pair<Oid, Value>> stuckNext;
+    int32_t initResult = 1;
+    uint32_t uptimeSeen = 0;
+};
+
+Script* gScript = nullptr;
+
+Oid NameOf(const AsnObjectIdentifier& oid) { return Oid(oid.ids, oid.ids + oid.idLength); }
+
+void Store(SnmpVarBind& vb, const Value& v) {
+    vb.value = AsnAny{};
+    vb.value.asnType = v.type;
+    if (v.type == ASN_INTEGER) {
+        vb.value.asnValue.number = v.number;
+    } else if (v.type == ASN_IPADDRESS) {
+        auto* b = static_cast<uint8_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(v.bytes.size())));
+        std::memcpy(b, v.bytes.data(), v.bytes.size());
+        vb.value.asnValue.address = AsnOctetString{b, static_cast<uint32_t>(v.bytes.size()), 1};
+    }
+}
+
+void Rename(SnmpVarBind& vb, const Oid& name) {
+    SnmpUtilMemFree(vb.name.ids);
+    vb.name.ids = static_cast<uint32_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(name.size() * 4)));
+    std::memcpy(vb.name.ids, name.data(), name.size() * 4);
+    vb.name.idLength = static_cast<uint32_t>(name.size());
+}
+
+int32_t ScriptedInit(uint32_t uptime, void** trap, AsnObjectIdentifier*) {
+    gScript->uptimeSeen = uptime;
+    *trap = nullptr;
+    return gScript->initResult;
+}
+
+int32_t ScriptedQuery(uint8_t pdu, SnmpVarBindList* list, AsnInteger32* status, AsnInteger32* index) {
+    Script& s = *gScript;
+    Request req{pdu, {}};
+    for (uint32_t i = 0; i < list->len; ++i) req.names.push_back(NameOf(list->list[i].name));
+    s.requests.push_back(req);
+    *status = 0;
+    *index = 0;
+    if (s.force) {
+        if (auto f = s.force(req, s.requests.size())) {
+            *status = f->status;
+            *index = f->index;
+            return f->returned ? 1 : 0;
+        }
+    }
+    for (uint32_t i = 0; i < list->len; ++i) {
+        SnmpVarBind& vb = list->list[i];
+        if (pdu == SNMP_PDU_GETNEXT) {
+            if (s.stuckNext) {
+                Rename(vb, s.stuckNext->first);
+                Store(vb, s.stuckNext->second);
+                continue;
+            }
+            auto it = s.view.upper_bound(req.names[i]);
+            if (it == s.view.end()) {
+                *status = SNMP_ERRORSTATUS_NOSUCHNAME;
+                *index = static_cast<AsnInteger32>(i + 1);
+                return 1;
+            }
+            Rename(vb, it->first);
+            Store(vb, it->second);
+        } else {
+            auto it = s.view.find(req.names[i]);
+            if (it == s.view.end()) {
+                *status = SNMP_ERRORSTATUS_NOSUCHNAME;
+                *index = static_cast<AsnInteger32>(i + 1);
+                return 1;
+            }
+            Store(vb, it->second);
+        }
+    }
+    return 1;
+}
+
+Value Int(int32_t n) { return Value{ASN_INTEGER, n, {}}; }
+Value Ip(std::vector<uint8_t> bytes) { return Value{ASN_IPADDRESS, 0, std::move(bytes)}; }
+
+const Oid kTcpEntry = {1, 3, 6, 1, 2, 1, 6, 13, 1};
+const Oid kUdpEntry = {1, 3, 6, 1, 2, 1, 7, 5, 1};
+
+Oid Column(const Oid& entry, uint32_t column, const std::vector<uint32_t>& instance) {
+    Oid o = entry;
+    o.push_back(column);
+    o.insert(o.end(), instance.begin(), instance.end());
+    return o;
+}
+
+void AddTcp(Script& s, int32_t state, std::array<uint8_t, 4> local, int32_t lport,
+            std::array<uint8_t, 4> remote, int32_t rport) {
+    std::vector<uint32_t> inst(local.begin(), local.end());
+    inst.push_back(static_cast<uint32_t>(lport));
+    inst.insert(inst.end(), remote.begin(), remote.end());
+    inst.push_back(static_cast<uint32_t>(rport));
+    s.view[Column(kTcpEntry, 1, inst)] = Int(state);
+    s.view[Column(kTcpEntry, 2, inst)] = Ip({local.begin(), local.end()});
+    s.view[Column(kTcpEntry, 3, inst)] = Int(lport);
+    s.view[Column(kTcpEntry, 4, inst)] = Ip({remote.begin(), remote.end()});
+    s.view[Column(kTcpEntry, 5, inst)] = Int(rport);
+}
+
+void AddUdp(Script& s, std::array<uint8_t, 4> local, int32_t port) {
+    std::vector<uint32_t> inst(local.begin(), local.end());
+    inst.push_back(static_cast<uint32_t>(port));
+    s.view[Column(kUdpEntry, 1, inst)] = Ip({local.begin(), local.end()});
+    s.view[Column(kUdpEntry, 2, inst)] = Int(port);
+}
+
+ConnectionRecord Record(const char* protocol, const char* local, int32_t lport, const char* remote,
+                        int32_t rport, int32_t stateIndex) {
+    ConnectionRecord r;
+    std::memset(&r, 0, sizeof r);
+    std::strcpy(r.protocol, protocol);
+    std::strcpy(r.localAddress, local);
+    std::strcpy(r.remoteAddress, remote);
+    r.stateIndex = stateIndex;
+    r.localPort = lport;
+    r.remotePort = rport;
+    return r;
+}
+
+// Records compare as whole 84-byte blocks downstream, so padding counts too.
+void ExpectRecord(const ConnectionRecord& actual, const ConnectionRecord& expected) {
+    EXPECT_EQ(0, std::memcmp(&actual, &expected, sizeof expected))
+        << actual.protocol << " " << actual.localAddress << ":" << actual.localPort << " "
+        << actual.remoteAddress << ":" << actual.remotePort << " state " << actual.stateIndex;
+}
+
+bool IsUnder(const Oid& name, const Oid& prefix) {
+    return name.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name.begin());
+}
+
+class NetTableAgentTest : public ::testing::Test {
+protected:
+    void SetUp() override { gScript = &script; }
+    void TearDown() override { gScript = nullptr; }
+
+    // Three TCP rows (listener, established, time-wait) and two UDP listeners.
+    void AddSmallTables() {
+        AddTcp(script, 2, {0, 0, 0, 0}, 135, {0, 0, 0, 0}, 0);
+        AddTcp(script, 5, {192, 168, 0, 1}, 1025, {10, 1, 2, 3}, 80);
+        AddTcp(script, 11, {192, 168, 0, 1}, 1026, {10, 1, 2, 3}, 443);
+        AddUdp(script, {0, 0, 0, 0}, 137);
+        AddUdp(script, {127, 0, 0, 1}, 44444);
+    }
+
+    Script script;
+    CNetTableAgent agent{ScriptedInit, ScriptedQuery};
+};
+
+TEST_F(NetTableAgentTest, ReadsBothTablesIntoRecords) {
+    AddSmallTables();
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(5, agent.GetRecordCount());
+    ExpectRecord(agent.records[0], Record("TCP", "0.0.0.0", 135, "0.0.0.0", 0, STATE_LISTEN));
+    ExpectRecord(agent.records[1], Record("TCP", "192.168.0.1", 1025, "10.1.2.3", 80, STATE_ESTABLISHED));
+    ExpectRecord(agent.records[2], Record("TCP", "192.168.0.1", 1026, "10.1.2.3", 443, STATE_TIME_WAIT));
+    ExpectRecord(agent.records[3], Record("UDP", "0.0.0.0", 137, "*:*", 0, -1));
+    ExpectRecord(agent.records[4], Record("UDP", "127.0.0.1", 44444, "*:*", 0, -1));
+
+    // Two requests per row and one closing GETNEXT per table: the walk's whole cost.
+    EXPECT_EQ(2u * 5 + 2, script.requests.size());
+    const Request& firstGet = script.requests[1];
+    EXPECT_EQ(SNMP_PDU_GET, firstGet.pdu);
+    ASSERT_EQ(5u, firstGet.names.size());
+    for (uint32_t c = 0; c < 5; ++c) {
+        EXPECT_EQ(Column(kTcpEntry, c + 1, {0, 0, 0, 0, 135, 0, 0, 0, 0, 0}), firstGet.names[c]);
+    }
+}
+
+TEST_F(NetTableAgentTest, ListenerRemotePortIsZeroWhateverTheAgentSays) {
+    AddTcp(script, 2, {0, 0, 0, 0}, 21, {0, 0, 0, 0}, 4711);
+    AddTcp(script, 5, {127, 0, 0, 1}, 21, {0, 0, 0, 1}, 4712);
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(2, agent.GetRecordCount());
+    EXPECT_EQ(0, agent.records[0].remotePort);
+    EXPECT_EQ(4712, agent.records[1].remotePort);  // one non-zero byte is a remote end
+    EXPECT_STREQ("0.0.0.1", agent.records[1].remoteAddress);
+}
+
+TEST_F(NetTableAgentTest, HundredRecordsAtMostAndAFullTcpTableLeavesNoRoomForUdp) {
+    for (int i = 0; i < 130; ++i) {
+        AddTcp(script, 5, {10, 0, static_cast<uint8_t>(i / 200), static_cast<uint8_t>(i % 200)}, 1000 + i,
+               {10, 9, 9, 9}, 80);
+    }
+    AddUdp(script, {0, 0, 0, 0}, 53);
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(MAX_CONNECTIONS, agent.GetRecordCount());
+    for (int i = 0; i < MAX_CONNECTIONS; ++i) {
+        EXPECT_STREQ("TCP", agent.records[i].protocol);
+        EXPECT_EQ(1000 + i, agent.records[i].localPort);
+    }
+    const Oid udpTable = {1, 3, 6, 1, 2, 1, 7, 5};
+    for (const Request& r : script.requests) EXPECT_FALSE(IsUnder(r.names[0], udpTable));
+    EXPECT_EQ(200u, script.requests.size());
+}
+
+TEST_F(NetTableAgentTest, TcpRowsFillTheLimitBeforeUdpRows) {
+    for (int i = 0; i < 98; ++i) AddTcp(script, 2, {0, 0, 0, 0}, 2000 + i, {0, 0, 0, 0}, 0);
+    for (int i = 0; i < 5; ++i) AddUdp(script, {0, 0, 0, 0}, 3000 + i);
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(MAX_CONNECTIONS, agent.GetRecordCount());
+    EXPECT_STREQ("TCP", agent.records[97].protocol);
+    ExpectRecord(agent.records[98], Record("UDP", "0.0.0.0", 3000, "*:*", 0, -1));
+    ExpectRecord(agent.records[99], Record("UDP", "0.0.0.0", 3001, "*:*", 0, -1));
+}
+
+TEST_F(NetTableAgentTest, FailingTcpWalkStillReadsUdpAndReportsTheTcpFailure) {
+    AddSmallTables();
+    // The third GETNEXT of the TCP walk is not carried out.
+    int tcpNexts = 0;
+    script.force = [&](const Request& r, size_t) -> std::optional<Forced> {
+        if (r.pdu == SNMP_PDU_GETNEXT && IsUnder(r.names[0], {1, 3, 6, 1, 2, 1, 6, 13}) && ++tcpNexts == 3) {
+            return Forced{false, 5, 1};
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(-1, agent.ReadTables());
+    EXPECT_STREQ("SNMP Error Status = 5 Index = 1", agent.errorText);
+    ASSERT_EQ(4, agent.GetRecordCount());
+    EXPECT_EQ(135, agent.records[0].localPort);
+    EXPECT_EQ(1025, agent.records[1].localPort);
+    ExpectRecord(agent.records[2], Record("UDP", "0.0.0.0", 137, "*:*", 0, -1));
+    ExpectRecord(agent.records[3], Record("UDP", "127.0.0.1", 44444, "*:*", 0, -1));
+}
+
+TEST_F(NetTableAgentTest, ErrorStatusOtherThanNoSuchNameEndsTheWalkAsAFailure) {
+    AddSmallTables();
+    script.force = [&](const Request& r, size_t) -> std::optional<Forced> {
+        if (r.pdu == SNMP_PDU_GETNEXT && r.names[0].size() == 8 && r.names[0][6] == 6) {
+            return Forced{true, SNMP_ERRORSTATUS_GENERR, -3};  // signed numbers in the text
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(-1, agent.ReadTables());
+    EXPECT_STREQ("SNMP Error Status = 5 Index = -3", agent.errorText);
+    ASSERT_EQ(2, agent.GetRecordCount());
+    EXPECT_STREQ("UDP", agent.records[0].protocol);
+}
+
+TEST_F(NetTableAgentTest, FailingUdpWalkEndsTheReadKeepingWhatWasRead) {
+    AddSmallTables();
+    AddUdp(script, {127, 0, 0, 1}, 50000);
+    int udpNexts = 0;
+    script.force = [&](const Request& r, size_t) -> std::optional<Forced> {
+        if (r.pdu == SNMP_PDU_GETNEXT && IsUnder(r.names[0], {1, 3, 6, 1, 2, 1, 7, 5}) && ++udpNexts == 2) {
+            return Forced{false, 0, 0};
+        }
+        return std::nullopt;
+    };
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(-1, agent.ReadTables());
+    EXPECT_STREQ("SNMP Error Status = 0 Index = 0", agent.errorText);
+    ASSERT_EQ(4, agent.GetRecordCount());
+    EXPECT_EQ(137, agent.records[3].localPort);
+    EXPECT_EQ(2, udpNexts);  // nothing asked after the failure
+}
+
+TEST_F(NetTableAgentTest, RowWhoseGetFailsIsSkippedAndTheWalkGoesOn) {
+    AddSmallTables();
+    // The established row closed before its GET: success with noSuchName; the
+    // first UDP row's GET is not carried out at all.
+    script.force = [&](const Request& r, size_t) -> std::optional<Forced> {
+        if (r.pdu != SNMP_PDU_GET) return std::nullopt;
+        if (r.names[0] == Column(kTcpEntry, 1, {192, 168, 0, 1, 1025, 10, 1, 2, 3, 80})) {
+            return Forced{true, SNMP_ERRORSTATUS_NOSUCHNAME, 1};
+        }
+        if (r.names[0] == Column(kUdpEntry, 1, {0, 0, 0, 0, 137})) return Forced{false, 5, 2};
+        return std::nullopt;
+    };
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    EXPECT_STREQ("SNMP Error Status = 5 Index = 2", agent.errorText);
+    ASSERT_EQ(3, agent.GetRecordCount());
+    EXPECT_EQ(135, agent.records[0].localPort);
+    EXPECT_EQ(1026, agent.records[1].localPort);
+    EXPECT_EQ(44444, agent.records[2].localPort);
+}
+
+TEST_F(NetTableAgentTest, AddressesThatAreNotFourBytesSkipTheRow) {
+    AddSmallTables();
+    script.view[Column(kTcpEntry, 4, {192, 168, 0, 1, 1025, 10, 1, 2, 3, 80})] = Ip({10, 1, 2});
+    script.view[Column(kUdpEntry, 1, {127, 0, 0, 1, 44444})] = Ip({127, 0, 0, 1, 9});
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(3, agent.GetRecordCount());
+    EXPECT_EQ(135, agent.records[0].localPort);
+    EXPECT_EQ(1026, agent.records[1].localPort);
+    EXPECT_EQ(137, agent.records[2].localPort);
+}
+
+TEST_F(NetTableAgentTest, EmptyTablesAndObjectsBeyondTheColumn) {
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    EXPECT_EQ(0, agent.GetRecordCount());
+
+    // No TCP row: the walk lands on the first UDP address and stops there.
+    AddUdp(script, {0, 0, 0, 0}, 161);
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(1, agent.GetRecordCount());
+    EXPECT_STREQ("UDP", agent.records[0].protocol);
+
+    // An agent whose next object after the TCP table is an INTEGER of another
+    // subtree: the walk must not take it for a connection.
+    script.view[{1, 3, 6, 1, 2, 1, 6, 14, 0}] = Int(7);
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(1, agent.GetRecordCount());
+    EXPECT_STREQ("UDP", agent.records[0].protocol);
+}
+
+TEST_F(NetTableAgentTest, AgentThatDoesNotMoveForwardCannotHangTheRead) {
+    const Oid row = Column(kTcpEntry, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    script.stuckNext = std::make_pair(row, Int(5));  // no GET will succeed either
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(-1, agent.ReadTables());
+    EXPECT_EQ(0, agent.GetRecordCount());
+    EXPECT_LT(script.requests.size(), 10u);
+}
+
+TEST_F(NetTableAgentTest, EveryReadStartsFromTheFirstRecord) {
+    AddSmallTables();
+    ASSERT_TRUE(agent.Initialize());
+    EXPECT_EQ(0, agent.ReadTables());
+    script.view.clear();
+    AddUdp(script, {127, 0, 0, 1}, 7);
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(1, agent.GetRecordCount());
+    ExpectRecord(agent.records[0], Record("UDP", "127.0.0.1", 7, "*:*", 0, -1));
+}
+
+TEST_F(NetTableAgentTest, InitializeHandsTheInitAMonotonicUptimeAndHonoursItsAnswer) {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint32_t before = static_cast<uint32_t>(ts.tv_sec * 1000ull + ts.tv_nsec / 1000000);
+    EXPECT_TRUE(agent.Initialize());
+    EXPECT_LE(script.uptimeSeen - before, 1000u);
+
+    script.initResult = 0;
+    CNetTableAgent refusing(ScriptedInit, ScriptedQuery);
+    EXPECT_FALSE(refusing.Initialize());
+
+    CNetTableAgent withoutQuery(ScriptedInit, nullptr);
+    EXPECT_FALSE(withoutQuery.Initialize());
+}
+
+TEST(NetTableAgentLibraryTest, InitializeFailsWithoutAUsableLibrary) {
+    CNetTableAgent missing(std::string(TOLVARA_BIN_DIR) + "/no-such-agent.so");
+    EXPECT_FALSE(missing.Initialize());
+
+    CNetTableAgent noQuery(std::string(TOLVARA_BIN_DIR) + "/libmib_without_query.so");
+    EXPECT_FALSE(noQuery.Initialize());
+
+    CNetTableAgent real(std::string(TOLVARA_BIN_DIR) + "/libinetmib1.so");
+    EXPECT_TRUE(real.Initialize());
+}
+
+TEST(NetTableAgentLibraryTest, DefaultLibraryLiesBesideTheExecutable) {
+    EXPECT_EQ(std::string(TOLVARA_BIN_DIR) + "/libinetmib1.so", DefaultAgentLibraryPath());
+}
+
+}  // namespace
