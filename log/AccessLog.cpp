@@ -1,0 +1,151 @@
+#include "log/AccessLog.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+ProgramSpawner& CurrentSpawner() {
+    static ProgramSpawner spawner;
+    return spawner;
+}
+
+std::string FormatMark(const LocalTime& t, const char* what) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%d.%02d.%02d %02d:%02d:%02d - %s Log\n", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second, what);
+    return buf;
+}
+
+bool WriteAllToPipe(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string AccessLogFileName(const LocalTime& now) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d%02d%02d_tolvara.log", now.year, now.month, now.day);
+    return buf;
+}
+
+std::string AccessLogPath(const std::string& workDir, const LocalTime& now) {
+    if (workDir.empty()) return AccessLogFileName(now);
+    if (workDir.back() == '/') return workDir + AccessLogFileName(now);
+    return workDir + "/" + AccessLogFileName(now);
+}
+
+void WriteAccessLog(const std::string& workDir, int mode, const std::string& text, const LocalTime& now) {
+    std::FILE* file = std::fopen(AccessLogPath(workDir, now).c_str(), "a");
+    if (!file) return;
+    switch (mode) {
+        case LOG_LINE:
+            std::fputs(text.c_str(), file);
+            std::fputc('\n', file);
+            break;
+        case LOG_START: std::fputs(FormatMark(now, "Start").c_str(), file); break;
+        case LOG_END: std::fputs(FormatMark(now, "End").c_str(), file); break;
+        default: break;
+    }
+    std::fclose(file);
+}
+
+std::vector<std::string> EditorCommand(const std::string& file) {
+    std::vector<std::string> argv;
+    if (const char* visual = std::getenv("VISUAL")) {
+        std::string word;
+        for (const char* p = visual;; ++p) {
+            if (*p == ' ' || *p == '\t' || *p == '\0') {
+                if (!word.empty()) argv.push_back(word);
+                word.clear();
+                if (*p == '\0') break;
+            } else {
+                word += *p;
+            }
+        }
+    }
+    if (argv.empty()) argv.push_back("xdg-open");
+    argv.push_back(file);
+    return argv;
+}
+
+bool OpenAccessLogInEditor(const std::string& workDir, const LocalTime& now) {
+    const std::vector<std::string> argv = EditorCommand(AccessLogPath(workDir, now));
+    const ProgramSpawner& spawner = CurrentSpawner();
+    return spawner ? spawner(argv) : SpawnDetached(argv);
+}
+
+ProgramSpawner SetProgramSpawner(ProgramSpawner spawner) {
+    ProgramSpawner previous = std::move(CurrentSpawner());
+    CurrentSpawner() = std::move(spawner);
+    return previous;
+}
+
+bool SpawnDetached(const std::vector<std::string>& argv) {
+    if (argv.empty()) return false;
+    // Everything the children need is prepared before fork: after it, only calls that
+    // are safe in a child of a threaded process.
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    // The grandchild reports a failed exec through this pipe; a successful exec closes
+    // it unwritten.
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0) return false;
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(status[0]);
+        ::close(status[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::close(status[0]);
+        const pid_t grandchild = ::fork();
+        if (grandchild < 0) {
+            int err = errno;
+            WriteAllToPipe(status[1], &err, sizeof err);
+            ::_exit(1);
+        }
+        if (grandchild > 0) ::_exit(0);
+        ::setsid();
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &dfl, nullptr);
+        ::sigaction(SIGCHLD, &dfl, nullptr);
+        ::execvp(args[0], args.data());
+        int err = errno;
+        WriteAllToPipe(status[1], &err, sizeof err);
+        ::_exit(127);
+    }
+
+    ::close(status[1]);
+    int childStatus = 0;
+    while (::waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    ssize_t n;
+    do {
+        n = ::read(status[0], &err, sizeof err);
+    } while (n < 0 && errno == EINTR);
+    ::close(status[0]);
+    return n == 0;
+}

@@ -1,0 +1,172 @@
+// The daily access log: file names, the bytes of each kind of line, and the command
+// that opens the day's file.
+#include "log/AccessLog.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr LocalTime kSept7{2000, 9, 7, 9, 5, 3};
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Sets or clears VISUAL for the life of the object.
+class VisualVariable {
+public:
+    explicit VisualVariable(const char* value) {
+        if (const char* old = std::getenv("VISUAL")) saved_ = old, hadOld_ = true;
+        if (value)
+            ::setenv("VISUAL", value, 1);
+        else
+            ::unsetenv("VISUAL");
+    }
+    ~VisualVariable() {
+        if (hadOld_)
+            ::setenv("VISUAL", saved_.c_str(), 1);
+        else
+            ::unsetenv("VISUAL");
+    }
+
+private:
+    std::string saved_;
+    bool hadOld_ = false;
+};
+
+// Records the command lines instead of starting anything.
+class RecordingSpawner {
+public:
+    explicit RecordingSpawner(bool result) {
+        previous_ = SetProgramSpawner([this, result](const std::vector<std::string>& argv) {
+            calls.push_back(argv);
+            return result;
+        });
+    }
+    ~RecordingSpawner() { SetProgramSpawner(std::move(previous_)); }
+    std::vector<std::vector<std::string>> calls;
+
+private:
+    ProgramSpawner previous_;
+};
+
+}  // namespace
+
+TEST(AccessLogFile, NameIsTheLocalDate) {
+    EXPECT_EQ(AccessLogFileName(kSept7), "20000907_tolvara.log");
+    EXPECT_EQ(AccessLogFileName(LocalTime{2024, 12, 31, 23, 59, 59}), "20241231_tolvara.log");
+    EXPECT_EQ(AccessLogPath("/var/w", kSept7), "/var/w/20000907_tolvara.log");
+}
+
+TEST(AccessLogFile, MarksAndLinesAreAppendedByteForByte) {
+    TempDir dir;
+    WriteAccessLog(dir.path(), LOG_START, "ignored", kSept7);
+    WriteAccessLog(dir.path(), LOG_LINE, "2000년 9월 7일 09:05:04 - <+++연결+++> 10.0.0.5 : 23 - 1047", kSept7);
+    WriteAccessLog(dir.path(), LOG_END, "", LocalTime{2000, 9, 7, 18, 0, 0});
+    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")),
+              "2000.09.07 09:05:03 - Start Log\n"
+              "2000년 9월 7일 09:05:04 - <+++연결+++> 10.0.0.5 : 23 - 1047\n"
+              "2000.09.07 18:00:00 - End Log\n");
+}
+
+TEST(AccessLogFile, SecondRunOfTheDayAppendsToTheSameFile) {
+    TempDir dir;
+    WriteAccessLog(dir.path(), LOG_START, "", kSept7);
+    WriteAccessLog(dir.path(), LOG_END, "", kSept7);
+    WriteAccessLog(dir.path(), LOG_START, "", LocalTime{2000, 9, 7, 10, 0, 0});
+    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")),
+              "2000.09.07 09:05:03 - Start Log\n"
+              "2000.09.07 09:05:03 - End Log\n"
+              "2000.09.07 10:00:00 - Start Log\n");
+}
+
+TEST(AccessLogFile, RunPastMidnightContinuesInTheNextDaysFile) {
+    TempDir dir;
+    WriteAccessLog(dir.path(), LOG_START, "", LocalTime{2000, 12, 31, 23, 59, 58});
+    WriteAccessLog(dir.path(), LOG_LINE, "before", LocalTime{2000, 12, 31, 23, 59, 59});
+    WriteAccessLog(dir.path(), LOG_LINE, "after", LocalTime{2001, 1, 1, 0, 0, 1});
+    WriteAccessLog(dir.path(), LOG_END, "", LocalTime{2001, 1, 1, 0, 0, 2});
+    EXPECT_EQ(ReadWholeFile(dir.file("20001231_tolvara.log")), "2000.12.31 23:59:58 - Start Log\nbefore\n");
+    EXPECT_EQ(ReadWholeFile(dir.file("20010101_tolvara.log")), "after\n2001.01.01 00:00:02 - End Log\n");
+}
+
+TEST(AccessLogFile, OtherModesWriteNothing) {
+    TempDir dir;
+    WriteAccessLog(dir.path(), 2, "text", kSept7);
+    WriteAccessLog(dir.path(), -2, "text", kSept7);
+    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")), "");
+}
+
+TEST(AccessLogFile, UnwritablePlaceIsAQuietNoOp) {
+    TempDir dir;
+    WriteAccessLog(dir.file("missing-dir"), LOG_START, "", kSept7);
+    EXPECT_FALSE(Exists(dir.file("missing-dir")));
+    // A very long directory name is simply a path that cannot be opened.
+    WriteAccessLog(dir.path() + "/" + std::string(5000, 'd'), LOG_LINE, "x", kSept7);
+    // The next write to a good place works again.
+    WriteAccessLog(dir.path(), LOG_LINE, "x", kSept7);
+    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")), "x\n");
+}
+
+TEST(AccessLogEditor, VisualIsSplitOnBlanksAndGetsTheFullPath) {
+    VisualVariable visual("  myedit\t--new-window  -n ");
+    RecordingSpawner spawner(true);
+    EXPECT_TRUE(OpenAccessLogInEditor("/home/u/work", kSept7));
+    ASSERT_EQ(spawner.calls.size(), 1u);
+    EXPECT_EQ(spawner.calls[0],
+              (std::vector<std::string>{"myedit", "--new-window", "-n", "/home/u/work/20000907_tolvara.log"}));
+}
+
+TEST(AccessLogEditor, WithoutVisualItIsXdgOpen) {
+    for (const char* value : {static_cast<const char*>(nullptr), "", " \t "}) {
+        VisualVariable visual(value);
+        RecordingSpawner spawner(false);
+        EXPECT_FALSE(OpenAccessLogInEditor("/w", kSept7));
+        ASSERT_EQ(spawner.calls.size(), 1u);
+        EXPECT_EQ(spawner.calls[0], (std::vector<std::string>{"xdg-open", "/w/20000907_tolvara.log"}));
+    }
+}
+
+TEST(AccessLogEditor, RealEditorGetsItsArgumentsAndLeavesNoChild) {
+    TempDir dir;
+    const std::string out = dir.file("argv.txt");
+    const std::string script = dir.file("editor.sh");
+    WriteWholeFile(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + out + ".tmp\"\nmv \"" +
+                               out + ".tmp\" \"" + out + "\"\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    VisualVariable visual((script + " --flag").c_str());
+
+    // The day's file need not exist yet.
+    EXPECT_TRUE(OpenAccessLogInEditor(dir.path(), kSept7));
+    for (int i = 0; i < 500 && !Exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadWholeFile(out), "--flag\n" + dir.file("20000907_tolvara.log") + "\n");
+
+    // The editor was handed to init: nothing of ours is left to reap.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(AccessLogEditor, EditorThatCannotBeStartedIsReported) {
+    TempDir dir;
+    VisualVariable visual(dir.file("no-such-editor").c_str());
+    EXPECT_FALSE(OpenAccessLogInEditor(dir.path(), kSept7));
+    EXPECT_FALSE(SpawnDetached({}));
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
