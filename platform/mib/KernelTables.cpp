@@ -37,24 +37,30 @@ private:
     int fd_;
 };
 
-// One sock_diag dump; onSocket(const inet_diag_msg&) for every socket. False when the
-// kernel refuses the dump (no sock_diag, no handler for the family or protocol).
-template <typename OnSocket>
-bool DumpSockDiag(uint8_t family, uint8_t protocol, OnSocket onSocket) {
-    Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (fd.get() < 0) return false;
+// A dump request of either kind: the current one names one family and protocol; the
+// older TCP-only one (TCPDIAG_GETSOCK) dumps both address families in one pass.
+template <typename Request>
+struct DumpMessage {
+    nlmsghdr header;
+    Request request;
+};
 
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message{};
+template <typename Request>
+DumpMessage<Request> MakeDump(uint16_t type) {
+    DumpMessage<Request> message{};
     message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = family;
-    message.request.sdiag_protocol = protocol;
-    message.request.idiag_states = kDumpStates;
+    return message;
+}
+
+// One sock_diag dump; onSocket(const inet_diag_msg&) for every socket. False when the
+// kernel refuses the dump (no sock_diag, no handler for the family or protocol).
+template <typename Request, typename OnSocket>
+bool DumpSockDiag(const DumpMessage<Request>& message, OnSocket onSocket) {
+    Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (fd.get() < 0) return false;
 
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
@@ -80,7 +86,7 @@ bool DumpSockDiag(uint8_t family, uint8_t protocol, OnSocket onSocket) {
             if (h->nlmsg_seq != message.header.nlmsg_seq) continue;
             if (h->nlmsg_type == NLMSG_DONE) return true;
             if (h->nlmsg_type == NLMSG_ERROR) return false;
-            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+            if (h->nlmsg_type != message.header.nlmsg_type) continue;  // replies carry the request type
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
             onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)));
         }
@@ -220,7 +226,11 @@ void AddUdp(std::vector<UdpEndpoint>& out, const uint8_t* local, uint16_t localP
 bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
     const size_t before = out.size();
     if (source == Source::Netlink) {
-        bool ok = DumpSockDiag(ipv6 ? AF_INET6 : AF_INET, IPPROTO_TCP, [&](const inet_diag_msg& m) {
+        auto message = MakeDump<inet_diag_req_v2>(SOCK_DIAG_BY_FAMILY);
+        message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
+        message.request.sdiag_protocol = IPPROTO_TCP;
+        message.request.idiag_states = kDumpStates;
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
             AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
                    reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport),
                    m.idiag_state, ipv6);
@@ -236,7 +246,11 @@ bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
 bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
     const size_t before = out.size();
     if (source == Source::Netlink) {
-        bool ok = DumpSockDiag(ipv6 ? AF_INET6 : AF_INET, IPPROTO_UDP, [&](const inet_diag_msg& m) {
+        auto message = MakeDump<inet_diag_req_v2>(SOCK_DIAG_BY_FAMILY);
+        message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
+        message.request.sdiag_protocol = IPPROTO_UDP;
+        message.request.idiag_states = kDumpStates;
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
             AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6);
         });
         if (ok) return true;
@@ -269,7 +283,25 @@ int32_t TcpConnStateFromKernel(unsigned kernelState) {
     return kernelState < 13 ? map[kernelState] : 0;
 }
 
+// Both families in one pass over the kernel's TCP hash tables: a dump's cost is
+// mostly that pass, whatever the number of sockets it reports.
+bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
+    const size_t before = out.size();
+    auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
+    message.request.idiag_family = AF_INET;  // ignored: this request covers every family
+    message.request.idiag_states = kDumpStates;
+    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
+        if (m.idiag_family != AF_INET && m.idiag_family != AF_INET6) return;
+        AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
+               reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state,
+               m.idiag_family == AF_INET6);
+    });
+    if (!ok) out.resize(before);
+    return ok;
+}
+
 bool ReadTcpTable(Source source, std::vector<TcpConn>& out) {
+    if (source == Source::Netlink && ReadTcpBothFamilies(out)) return true;
     if (!ReadTcpFamily(source, false, out)) return false;
     ReadTcpFamily(source, true, out);  // no IPv6 on this kernel: nothing to add
     return true;

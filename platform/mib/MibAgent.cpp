@@ -37,7 +37,15 @@ constexpr uint32_t kMaxInstance = 10;
 struct Row {
     uint32_t inst[kMaxInstance];
     int32_t state;
+    // The instance packed into two numbers (bytes and ports fit), which sort in the
+    // same order as the sub-identifiers, only faster.
+    uint64_t key[2];
 };
+
+uint64_t PackEndpoint(const uint32_t* ids) {
+    return (uint64_t{ids[0]} << 40) | (uint64_t{ids[1]} << 32) | (uint64_t{ids[2]} << 24) |
+           (uint64_t{ids[3]} << 16) | uint64_t{ids[4]};
+}
 
 struct Table {
     Table(std::initializer_list<uint32_t> entryIds, uint32_t columnCount, uint32_t instance,
@@ -62,11 +70,11 @@ void SetAddress(uint32_t* ids, const uint8_t bytes[4]) {
 }
 
 bool InstanceLess(const Row& a, const Row& b) {
-    return std::lexicographical_compare(a.inst, a.inst + kMaxInstance, b.inst, b.inst + kMaxInstance);
+    return a.key[0] != b.key[0] ? a.key[0] < b.key[0] : a.key[1] < b.key[1];
 }
 
 bool InstanceEqual(const Row& a, const Row& b) {
-    return std::equal(a.inst, a.inst + kMaxInstance, b.inst);
+    return a.key[0] == b.key[0] && a.key[1] == b.key[1];
 }
 
 // A TIME_WAIT leftover and a live socket can share one 4-tuple; the live one wins.
@@ -85,6 +93,8 @@ bool LoadTcp(std::vector<Row>& rows) {
         SetAddress(r.inst + 5, c.remote);
         r.inst[9] = c.remotePort;
         r.state = c.state;
+        r.key[0] = PackEndpoint(r.inst);
+        r.key[1] = PackEndpoint(r.inst + 5);
         rows.push_back(r);
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
@@ -106,6 +116,7 @@ bool LoadUdp(std::vector<Row>& rows) {
         Row r{};
         SetAddress(r.inst, e.local);
         r.inst[4] = e.localPort;
+        r.key[0] = PackEndpoint(r.inst);
         rows.push_back(r);
     }
     std::sort(rows.begin(), rows.end(), InstanceLess);
