@@ -8,29 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "TestRecords.h"
 #include "platform/Messages.h"
 
 namespace {
 
 ConnectionRecord Tcp(const char* remote, int remotePort, int localPort, int state = STATE_ESTABLISHED) {
-    ConnectionRecord r{};
-    std::snprintf(r.protocol, sizeof r.protocol, "TCP");
-    std::snprintf(r.localAddress, sizeof r.localAddress, "192.168.0.2");
-    std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "%s", remote);
-    r.stateIndex = state;
-    r.localPort = localPort;
-    r.remotePort = remotePort;
-    return r;
+    return TcpRecord(remote, remotePort, localPort, state);
 }
-
-ConnectionRecord Udp(int localPort) {
-    ConnectionRecord r{};
-    std::snprintf(r.protocol, sizeof r.protocol, "UDP");
-    std::snprintf(r.localAddress, sizeof r.localAddress, "0.0.0.0");
-    std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "*:*");
-    r.localPort = localPort;
-    return r;
-}
+ConnectionRecord Udp(int localPort) { return UdpRecord(localPort); }
 
 // A tracker whose owner collects the posted event texts.
 struct Tracker {

@@ -1,0 +1,26 @@
+#pragma once
+// Connection records as the agent fills them, for the monitor's tests.
+#include <cstdio>
+
+#include "monitor/ConnectionRecord.h"
+
+inline ConnectionRecord TcpRecord(const char* remote, int remotePort, int localPort, int state = STATE_ESTABLISHED,
+                                  const char* local = "192.168.0.2") {
+    ConnectionRecord r{};
+    std::snprintf(r.protocol, sizeof r.protocol, "TCP");
+    std::snprintf(r.localAddress, sizeof r.localAddress, "%s", local);
+    std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "%s", remote);
+    r.stateIndex = state;
+    r.localPort = localPort;
+    r.remotePort = remotePort;
+    return r;
+}
+
+inline ConnectionRecord UdpRecord(int localPort, const char* local = "0.0.0.0") {
+    ConnectionRecord r{};
+    std::snprintf(r.protocol, sizeof r.protocol, "UDP");
+    std::snprintf(r.localAddress, sizeof r.localAddress, "%s", local);
+    std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "*:*");
+    r.localPort = localPort;
+    return r;
+}
