@@ -123,6 +123,16 @@ struct KnownSockets {
         EXPECT_EQ(0, bind(udp.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
         udpPort = LocalPort(udp.get());
 
+        // Two sockets sharing one port: two kernel rows, one MIB row.
+        int on = 1;
+        for (Fd* fd : {&shared1, &shared2}) {
+            *fd = Fd(socket(AF_INET, SOCK_DGRAM, 0));
+            setsockopt(fd->get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+            sockaddr_in at = Loopback(sharedPort);
+            EXPECT_EQ(0, bind(fd->get(), reinterpret_cast<sockaddr*>(&at), sizeof at));
+            sharedPort = LocalPort(fd->get());
+        }
+
         // A dual-stack server: the IPv4 client's connection is held by an IPv6 socket.
         listener6 = Fd(socket(AF_INET6, SOCK_STREAM, 0));
         int off = 0;
@@ -145,8 +155,18 @@ struct KnownSockets {
         udp6Port = LocalPort(udp6.get());
     }
 
-    Fd listener, client, server, halfClient, halfServer, udp, listener6, client6, server6, udp6;
-    uint16_t port = 0, clientPort = 0, halfClientPort = 0, closedClientPort = 0, udpPort = 0;
+    // Reset rather than close, so repeated runs do not pile up TIME_WAIT rows.
+    ~KnownSockets() {
+        linger abort{1, 0};
+        for (Fd* fd : {&client, &server, &halfClient, &halfServer, &client6, &server6}) {
+            setsockopt(fd->get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+    }
+    KnownSockets(const KnownSockets&) = delete;
+    KnownSockets& operator=(const KnownSockets&) = delete;
+
+    Fd listener, client, server, halfClient, halfServer, udp, shared1, shared2, listener6, client6, server6, udp6;
+    uint16_t port = 0, clientPort = 0, halfClientPort = 0, closedClientPort = 0, udpPort = 0, sharedPort = 0;
     uint16_t port6 = 0, client6Port = 0, udp6Port = 0;
 };
 
@@ -313,6 +333,7 @@ TEST_P(MibAgentTest, SeesTheKnownSocketsWithTheirStatesInMibOrder) {
     }
     EXPECT_EQ(1, FindUdp(agent, "127.0.0.1", k.udpPort));
     EXPECT_EQ(1, FindUdp(agent, "127.0.0.1", k.udp6Port));
+    EXPECT_EQ(1, FindUdp(agent, "127.0.0.1", k.sharedPort));
 
     // TCP rows first, each table strictly ascending in MIB order (so no duplicates).
     int n = agent.GetRecordCount();
