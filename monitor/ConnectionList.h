@@ -1,0 +1,39 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "monitor/ConnectionRecord.h"
+#include "ports/CPortNameTable.h"
+
+// Small images of the connection list.
+inline constexpr int IMAGE_PLAIN = 0;
+inline constexpr int IMAGE_PLUG = 1;       // listening TCP, UDP
+inline constexpr int IMAGE_LINKED = 2;     // established, time-wait
+inline constexpr int IMAGE_GREEN_DOT = 3;  // close-wait
+
+// Whether a freshly read table differs from the one shown: by count, or byte for byte
+// over the whole records.
+bool TableChanged(int newCount, const ConnectionRecord* newRecs, int shownCount, const ConnectionRecord* shownRecs);
+
+// One row of the connection list: image index and the four column texts (remote end,
+// own end, protocol, TCP state).
+struct ConnectionRow {
+    int image = 0;
+    std::string columns[4];
+};
+
+// The rows for the first count records in table order. Display mode 1 leaves out the
+// records without a remote end (listening TCP, UDP).
+std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord* records, int displayMode,
+                                               const CPortNameTable& portNames);
+
+// The image a record is shown with.
+int ConnectionImage(const ConnectionRecord& record);
+
+// The right-click rule: from a row's column 0 (at most 23 characters are looked at),
+// the address before the first ':'. False, with selected untouched, for UDP and
+// listening rows and for a text whose address part is empty or would not fit.
+bool SelectionFromRowText(const std::string& column0, char selected[16]);
+
+// "Closed" .. "DeleteTCB" for indexes 0..11, "" for any other.
+const char* TcpStateName(int stateIndex);
