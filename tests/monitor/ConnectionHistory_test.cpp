@@ -28,14 +28,8 @@ ConnEvent Event(char letter, const char* address, int remotePort, int localPort)
 }
 
 // A port-name table from a small services file.
-struct Names {
-    TempDir dir;
-    std::unique_ptr<CPortNameTable> table;
-    explicit Names(int show) {
-        WriteWholeFile(dir.file("services"), "telnet 23/tcp\nblackjack 1025/tcp\n");
-        table = std::make_unique<CPortNameTable>(dir.file("services"), dir.file("none"));
-        table->SetShowNames(show);
-    }
+struct Names : TestPortNames {
+    explicit Names(int show) : TestPortNames("telnet 23/tcp\nblackjack 1025/tcp\n", show) {}
 };
 
 MonitorSettings NoFlags() {
@@ -152,13 +146,10 @@ TEST(HistoryLine, PortNamesOffGiveNumbersAndMessagePortShowsTheProgram) {
 }
 
 TEST(HistoryLine, LongestFieldsAreKeptWholeAndAddressStaysInItsBuffer) {
-    TempDir dir;
-    WriteWholeFile(dir.file("services"), std::string(23, 'a') + " 1/tcp\n" + std::string(23, 'b') + " 2/tcp\n");
-    CPortNameTable table(dir.file("services"), dir.file("none"));
-    table.SetShowNames(1);
+    TestPortNames names(std::string(23, 'a') + " 1/tcp\n" + std::string(23, 'b') + " 2/tcp\n", 1);
     ConnEvent ev = Event('D', "", 1, 2);
     std::memset(ev.remoteAddress, '9', sizeof ev.remoteAddress);  // no NUL at all
-    EXPECT_EQ(FormatHistoryLine(LocalTime{2000, 12, 31, 23, 59, 59}, ev, table),
+    EXPECT_EQ(FormatHistoryLine(LocalTime{2000, 12, 31, 23, 59, 59}, ev, *names.table),
               "2000년 12월 31일 23:59:59 - <---단절---> 999999999999999 : " + std::string(23, 'a') + " - " +
                   std::string(23, 'b'));
 }

@@ -15,14 +15,8 @@
 
 namespace {
 
-struct Names {
-    TempDir dir;
-    std::unique_ptr<CPortNameTable> table;
-    explicit Names(int show) {
-        WriteWholeFile(dir.file("services"), "http 80/tcp\ndomain 53/udp\n");
-        table = std::make_unique<CPortNameTable>(dir.file("services"), dir.file("none"));
-        table->SetShowNames(show);
-    }
+struct Names : TestPortNames {
+    explicit Names(int show) : TestPortNames("http 80/tcp\ndomain 53/udp\n", show) {}
 };
 
 std::vector<ConnectionRecord> MixedTable() {

@@ -1,8 +1,13 @@
 #pragma once
-// Connection records as the agent fills them, for the monitor's tests.
+// Connection records as the agent fills them, and port-name tables, for the
+// monitor's tests.
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "monitor/ConnectionRecord.h"
+#include "ports/CPortNameTable.h"
+#include "support/TestSupport.h"
 
 inline ConnectionRecord TcpRecord(const char* remote, int remotePort, int localPort, int state = STATE_ESTABLISHED,
                                   const char* local = "192.168.0.2") {
@@ -24,3 +29,14 @@ inline ConnectionRecord UdpRecord(int localPort, const char* local = "0.0.0.0") 
     r.localPort = localPort;
     return r;
 }
+
+// A port-name table read from the given services text alone.
+struct TestPortNames {
+    TempDir dir;
+    std::unique_ptr<CPortNameTable> table;
+    TestPortNames(const std::string& services, int show) {
+        WriteWholeFile(dir.file("services"), services);
+        table = std::make_unique<CPortNameTable>(dir.file("services"), dir.file("none"));
+        table->SetShowNames(show);
+    }
+};
