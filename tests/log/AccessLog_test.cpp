@@ -83,17 +83,6 @@ TEST(AccessLogFile, MarksAndLinesAreAppendedByteForByte) {
               "2000.09.07 18:00:00 - End Log\n");
 }
 
-TEST(AccessLogFile, SecondRunOfTheDayAppendsToTheSameFile) {
-    TempDir dir;
-    WriteAccessLog(dir.path(), LOG_START, "", kSept7);
-    WriteAccessLog(dir.path(), LOG_END, "", kSept7);
-    WriteAccessLog(dir.path(), LOG_START, "", LocalTime{2000, 9, 7, 10, 0, 0});
-    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")),
-              "2000.09.07 09:05:03 - Start Log\n"
-              "2000.09.07 09:05:03 - End Log\n"
-              "2000.09.07 10:00:00 - Start Log\n");
-}
-
 TEST(AccessLogFile, RunPastMidnightContinuesInTheNextDaysFile) {
     TempDir dir;
     WriteAccessLog(dir.path(), LOG_START, "", LocalTime{2000, 12, 31, 23, 59, 58});
@@ -102,13 +91,6 @@ TEST(AccessLogFile, RunPastMidnightContinuesInTheNextDaysFile) {
     WriteAccessLog(dir.path(), LOG_END, "", LocalTime{2001, 1, 1, 0, 0, 2});
     EXPECT_EQ(ReadWholeFile(dir.file("20001231_tolvara.log")), "2000.12.31 23:59:58 - Start Log\nbefore\n");
     EXPECT_EQ(ReadWholeFile(dir.file("20010101_tolvara.log")), "after\n2001.01.01 00:00:02 - End Log\n");
-}
-
-TEST(AccessLogFile, OtherModesWriteNothing) {
-    TempDir dir;
-    WriteAccessLog(dir.path(), 2, "text", kSept7);
-    WriteAccessLog(dir.path(), -2, "text", kSept7);
-    EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")), "");
 }
 
 TEST(AccessLogFile, UnwritablePlaceIsAQuietNoOp) {

@@ -154,8 +154,3 @@ TEST(HistoryLine, LongestFieldsAreKeptWholeAndAddressStaysInItsBuffer) {
                   std::string(23, 'b'));
 }
 
-TEST(HistoryLine, CaptionAndWordsAreUtf8) {
-    EXPECT_STREQ(ALARM_CAPTION, "\xEC\x99\xB8\xEB\xB6\x80 \xEC\xA0\x91\xEC\x86\x8D \xEA\xB2\xBD\xEB\xB3\xB4");
-    EXPECT_STREQ(EVENT_WORD_DISCONNECT, "<---\xEB\x8B\xA8\xEC\xA0\x88--->");
-    EXPECT_EQ(MAX_HISTORY_LINES, 100);
-}

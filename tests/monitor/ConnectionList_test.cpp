@@ -76,14 +76,6 @@ TEST(ConnectionListRows, ColumnsAndImagesOfEachKindOfRow) {
     }
 }
 
-TEST(ConnectionListRows, PortNumbersWhenNamesAreOff) {
-    Names names(0);
-    const std::vector<ConnectionRow> rows = Rows(MixedTable(), 0, *names.table);
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[1].columns[0], "10.0.0.5:80");
-    EXPECT_EQ(rows[5].columns[1], "0.0.0.0:53");
-}
-
 TEST(ConnectionListRows, ImageRulesInTheirOrder) {
     // Listen wins over everything but close-wait; "*:*" counts as UDP only when exact.
     ConnectionRecord udpCloseWait = UdpRecord(9);

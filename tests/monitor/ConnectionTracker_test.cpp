@@ -58,12 +58,6 @@ using Texts = std::vector<std::string>;
 
 }  // namespace
 
-TEST(ConnectionTracker, StartsEmpty) {
-    CConnectionTracker tracker;
-    EXPECT_EQ(tracker.OccupiedCount(), 0);
-    for (int i = 0; i < MAX_CONNECTIONS; ++i) EXPECT_EQ(tracker.SlotLetter(i), 'e');
-}
-
 TEST(ConnectionTracker, EventTextsAreLetterAddressRemotePortLocalPort) {
     const ConnectionRecord r = Tcp("10.0.0.5", 80, 1047);
     EXPECT_EQ(FormatConnEventText('C', r), "C 10.0.0.5 80 1047");
