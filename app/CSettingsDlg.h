@@ -1,0 +1,17 @@
+#pragma once
+#include "app/MonitorSettings.h"
+#include "platform/DialogUi.h"
+
+// Edits the main window's live settings record; only OK writes to it.
+class CSettingsDlg : public CDialogBase {
+    Q_OBJECT
+public:
+    explicit CSettingsDlg(QWidget* parent = nullptr);
+    void SetRecord(MonitorSettings* record) { record_ = record; }
+
+    bool OnInitDialog() override;
+    void OnOK() override;
+
+private:
+    MonitorSettings* record_ = nullptr;
+};

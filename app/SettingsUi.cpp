@@ -1,0 +1,26 @@
+// Applying a confirmed settings dialog to the running program.
+#include "app/CMonitorDlg.h"
+#include "app/CSettingsDlg.h"
+#include "log/AccessLog.h"
+#include "platform/Messages.h"
+
+void CMonitorDlg::OnSettings() {
+    CSettingsDlg dlg;
+    dlg.SetRecord(&settings_);
+    const int oldInterval = settings_.refreshInterval;
+    const int oldMode = settings_.displayMode;
+    const bool oldLog = settings_.keepAccessLog != 0;
+    const bool oldNames = settings_.showPortNames != 0;
+    if (dlg.DoModal() != IDOK) return;
+
+    WriteSettings();
+    portNames_.SetShowNames(settings_.showPortNames ? 1 : 0);
+    if (settings_.refreshInterval != oldInterval) {
+        KillTimer(TIMER_REFRESH);
+        SetTimer(TIMER_REFRESH, RefreshPeriodMs(settings_.refreshInterval));
+    }
+    if ((settings_.displayMode != oldMode || (settings_.showPortNames != 0) != oldNames) && refreshRunning_ == 0)
+        FillConnectionList(agent_->GetRecordCount());
+    const bool nowLog = settings_.keepAccessLog != 0;
+    if (nowLog != oldLog) WriteAccessLog(nowLog ? LOG_START : LOG_END);
+}

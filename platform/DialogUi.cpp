@@ -1,0 +1,202 @@
+#include "platform/DialogUi.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QTreeWidget>
+#include <stdexcept>
+
+#include "platform/IpAddressWidget.h"
+#include "res/BitmapsUi.h"
+
+QFont DialogFont(const char* face, int pointSize) {
+    // Gulim is not on Linux desktops; these Korean faces stand in for it in this order.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions("Gulim", {"Baekmuk Gulim", "NanumGothic", "Noto Sans CJK KR", "UnDotum"});
+        return true;
+    }();
+    (void)substituted;
+    QFont f(QString::fromUtf8(face));
+    f.setPixelSize(MulDiv(pointSize, 96, 72));
+    return f;
+}
+
+DialogBaseUnits BaseUnitsOf(const QFont& font) {
+    const QFontMetrics fm(font);
+    const int letters = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return DialogBaseUnits{AverageCharWidthFromLetters(letters), fm.height()};
+}
+
+CDialogBase::CDialogBase(int templateId, QWidget* parent) : QDialog(parent), template_(FindDialogTemplate(templateId)) {
+    if (!template_) throw std::invalid_argument("no dialog template " + std::to_string(templateId));
+    Build();
+}
+
+int CDialogBase::ControlId(const QWidget* w) {
+    const QVariant v = w ? w->property("dlgId") : QVariant();
+    return v.isValid() ? v.toInt() : 0;
+}
+
+void CDialogBase::Build() {
+    const DialogTemplate& t = *template_;
+    setWindowTitle(QString::fromUtf8(t.title));
+    const QFont font = DialogFont(t.fontFace, t.pointSize);
+    setFont(font);
+    units_ = BaseUnitsOf(font);
+    const PixelRect size = DialogUnitsToPixels(t.x, t.y, t.w, t.h, units_);
+    setFixedSize(size.w, size.h);
+
+    for (const ControlTemplate& c : t.controls) {
+        const QString caption = QString::fromUtf8(c.caption);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton: {
+            auto* b = new QPushButton(caption, this);
+            b->setAutoDefault(false);
+            if (c.kind == ControlKind::DefPushButton) b->setDefault(true);
+            const int id = c.id;
+            connect(b, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+            w = b;
+            break;
+        }
+        case ControlKind::GroupBox:
+            w = new QGroupBox(caption, this);
+            break;
+        case ControlKind::RadioButton:
+            w = new QRadioButton(caption, this);
+            break;
+        case ControlKind::CheckBox:
+            w = new QCheckBox(caption, this);
+            break;
+        case ControlKind::Edit: {
+            auto* e = new QLineEdit(this);
+            if (c.style & ES_NUMBER)
+                e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+            w = e;
+            break;
+        }
+        case ControlKind::Text: {
+            auto* l = new QLabel(caption, this);
+            if (c.style & SS_CENTER) l->setAlignment(Qt::AlignCenter);
+            if (c.style & SS_SUNKEN) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            w = l;
+            break;
+        }
+        case ControlKind::Picture:
+        case ControlKind::Icon: {
+            auto* l = new QLabel(this);
+            l->setPixmap(c.kind == ControlKind::Icon ? LoadIconResource(c.resource).pixmap(32, 32)
+                                                     : LoadBitmapResource(c.resource));
+            if (c.style & SS_SUNKEN) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            l->setScaledContents(c.kind == ControlKind::Picture);
+            w = l;
+            break;
+        }
+        case ControlKind::ListBox: {
+            auto* lb = new QListWidget(this);
+            lb->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            lb->setSelectionMode(QAbstractItemView::SingleSelection);
+            w = lb;
+            break;
+        }
+        case ControlKind::ListView: {
+            auto* lv = new QTreeWidget(this);
+            lv->setRootIsDecorated(false);
+            lv->setItemsExpandable(false);
+            lv->setUniformRowHeights(true);
+            lv->setColumnCount(0);
+            lv->header()->setStretchLastSection(false);
+            lv->header()->setSectionsMovable(false);
+            lv->setSelectionMode(QAbstractItemView::SingleSelection);
+            lv->setSelectionBehavior(QAbstractItemView::SelectItems);
+            lv->setContextMenuPolicy(Qt::CustomContextMenu);
+            w = lv;
+            break;
+        }
+        case ControlKind::IpAddress:
+            w = new IpAddressWidget(this);
+            break;
+        }
+        if (c.kind == ControlKind::RadioButton && !(c.style & WS_TABSTOP)) w->setFocusPolicy(Qt::ClickFocus);
+        const PixelRect r = DialogUnitsToPixels(c.x, c.y, c.w, c.h, units_);
+        w->setGeometry(r.x, r.y, r.w, r.h);
+        w->setProperty("dlgId", c.id);
+        if (c.id != IDC_STATIC) w->setObjectName(QStringLiteral("ctl_%1").arg(c.id));
+    }
+}
+
+QWidget* CDialogBase::GetDlgItem(int id) const {
+    if (id == IDC_STATIC) return nullptr;
+    for (QObject* o : children()) {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (w && ControlId(w) == id && w->property("dlgId").isValid()) return w;
+    }
+    return nullptr;
+}
+
+void CDialogBase::SetDlgItemText(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
+    else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) ip->setAddress(text);
+}
+
+QString CDialogBase::GetDlgItemText(int id) const {
+    QWidget* w = GetDlgItem(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* ip = qobject_cast<IpAddressWidget*>(w)) return ip->text();
+    return {};
+}
+
+bool CDialogBase::IsDlgButtonChecked(int id) const {
+    auto* b = qobject_cast<QAbstractButton*>(GetDlgItem(id));
+    return b && b->isChecked();
+}
+
+void CDialogBase::CheckDlgButton(int id, bool checked) {
+    auto* b = qobject_cast<QAbstractButton*>(GetDlgItem(id));
+    if (!b) return;
+    // An exclusive radio button ignores being cleared directly.
+    const bool exclusive = b->autoExclusive();
+    if (!checked && exclusive) b->setAutoExclusive(false);
+    b->setChecked(checked);
+    if (!checked && exclusive) b->setAutoExclusive(true);
+}
+
+void CDialogBase::OnCommand(int id) {
+    if (id == 1) OnOK();
+    else if (id == 2) OnCancel();
+}
+
+int CDialogBase::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CDialogBase::showEvent(QShowEvent* e) {
+    if (!placed_) {
+        placed_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            if (template_->centred) {
+                move(area.center() - QPoint(width() / 2, height() / 2));
+            } else {
+                const PixelRect p = DialogUnitsToPixels(template_->x, template_->y, 0, 0, units_);
+                move(area.topLeft() + QPoint(p.x, p.y));
+            }
+        }
+    }
+    QDialog::showEvent(e);
+}

@@ -1,0 +1,57 @@
+#pragma once
+#include <QDialog>
+#include <QFont>
+#include <QString>
+
+#include "res/DialogUnits.h"
+#include "res/Templates.h"
+
+class QAbstractButton;
+
+// The dialog font: the template's face mapped to an installed Korean face, sized as
+// Windows sizes a point font on a 96-dpi screen.
+QFont DialogFont(const char* face, int pointSize);
+DialogBaseUnits BaseUnitsOf(const QFont& font);
+
+// A dialog built from its template. Controls are found by numeric id, and the button
+// commands reach OnCommand as WM_COMMAND would.
+class CDialogBase : public QDialog {
+    Q_OBJECT
+public:
+    explicit CDialogBase(int templateId, QWidget* parent = nullptr);
+
+    QWidget* GetDlgItem(int id) const;
+    template <class T>
+    T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
+
+    void SetDlgItemText(int id, const QString& text);
+    QString GetDlgItemText(int id) const;
+    bool IsDlgButtonChecked(int id) const;
+    void CheckDlgButton(int id, bool checked);
+
+    // Runs OnInitDialog and then the modal loop; returns IDOK or IDCANCEL.
+    virtual int DoModal();
+    void EndDialog(int result) { done(result); }
+
+    const DialogTemplate& Template() const { return *template_; }
+    DialogBaseUnits BaseUnits() const { return units_; }
+
+    // Every control's numeric id is also its property "dlgId".
+    static int ControlId(const QWidget* w);
+
+protected:
+    virtual bool OnInitDialog() { return true; }
+    virtual void OnOK() { EndDialog(1); }
+    virtual void OnCancel() { EndDialog(2); }
+    virtual void OnCommand(int id);
+
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void Build();
+    const DialogTemplate* template_;
+    DialogBaseUnits units_{};
+    bool placed_ = false;
+};

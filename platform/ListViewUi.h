@@ -1,0 +1,50 @@
+#pragma once
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <vector>
+
+class QTreeWidget;
+
+inline constexpr unsigned LVS_EX_FULLROWSELECT = 0x20;
+
+// Images cut from one bitmap strip, with one colour taken as transparent.
+class CImageList {
+public:
+    bool Create(const QPixmap& strip, int cx, int grow, const QColor& mask);
+    void DeleteImageList() { icons_.clear(); }
+    int GetImageCount() const { return static_cast<int>(icons_.size()); }
+    QIcon Icon(int index) const;
+    QImage Image(int index) const;
+
+private:
+    std::vector<QPixmap> icons_;
+};
+
+// A report-view list control over a QTreeWidget, addressed by row and column index.
+class CListCtrl {
+public:
+    CListCtrl() = default;
+    explicit CListCtrl(QTreeWidget* w) : w_(w) {}
+    QTreeWidget* widget() const { return w_; }
+
+    void SetExtendedStyle(unsigned style);
+    unsigned GetExtendedStyle() const;
+    void SetImageList(const CImageList* images) { images_ = images; }
+    int InsertColumn(int column, const QString& heading, int width);
+    int InsertItem(int row, const QString& text, int image = -1);
+    bool SetItemText(int row, int column, const QString& text);
+    bool SetItem(int row, int column, const QString& text, int image);
+    QString GetItemText(int row, int column) const;
+    int GetItemImage(int row) const;
+    int GetItemCount() const;
+    bool DeleteAllItems();
+    bool DeleteItem(int row);
+    // Row under a point of the widget's viewport, or -1.
+    int HitTest(const QPoint& viewportPos) const;
+
+private:
+    QTreeWidget* w_ = nullptr;
+    const CImageList* images_ = nullptr;
+};

@@ -1,0 +1,13 @@
+#pragma once
+#include <QPoint>
+#include <functional>
+
+class QWidget;
+
+// Shows the first submenu of a menu template at a screen position and returns the
+// chosen command, or 0 when the menu was dismissed. Tests install a hook that answers
+// instead of a real menu.
+int TrackPopupMenu(int menuId, QPoint screenPos, QWidget* owner);
+
+using PopupMenuHook = std::function<int(int menuId, QPoint screenPos)>;
+void SetPopupMenuHook(PopupMenuHook hook);

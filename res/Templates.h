@@ -1,0 +1,85 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// Dialogs, menus and strings as data, addressed by their numeric resource ids.
+// Rectangles are in dialog units; the GUI layer converts them from the dialog font.
+
+enum class ControlKind {
+    PushButton,
+    DefPushButton,
+    GroupBox,
+    RadioButton,
+    CheckBox,
+    Edit,
+    Text,       // static text
+    Picture,    // static bitmap, `resource` names the bitmap
+    Icon,       // static icon, `resource` names the icon
+    ListBox,
+    ListView,   // report view
+    IpAddress,
+};
+
+// Styles that change how a control is built (Windows values, so templates read as they
+// would in a resource script).
+inline constexpr uint32_t WS_TABSTOP = 0x00010000;
+inline constexpr uint32_t WS_VSCROLL = 0x00200000;
+inline constexpr uint32_t WS_BORDER = 0x00800000;
+inline constexpr uint32_t SS_CENTER = 0x00000001;
+inline constexpr uint32_t SS_SUNKEN = 0x00001000;
+inline constexpr uint32_t WS_EX_DLGMODALFRAME = 0x10000000;  // kept in style for brevity
+inline constexpr uint32_t ES_AUTOHSCROLL = 0x0080;
+inline constexpr uint32_t ES_NUMBER = 0x2000;
+inline constexpr uint32_t LVS_REPORT = 0x0001;
+inline constexpr uint32_t LVS_SINGLESEL = 0x0004;
+inline constexpr uint32_t LVS_SHOWSELALWAYS = 0x0008;
+inline constexpr uint32_t LBS_SORT = 0x0002;
+
+inline constexpr int IDC_STATIC = -1;
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    const char* caption;  // UTF-8
+    uint32_t style;
+    int x, y, w, h;
+    int resource = 0;
+};
+
+struct DialogTemplate {
+    int id;
+    const char* title;
+    const char* fontFace;
+    int pointSize;
+    int x, y, w, h;
+    bool centred;  // template position (0, 0): opens centred on the screen
+    std::vector<ControlTemplate> controls;
+};
+
+struct MenuItemTemplate {
+    int command;          // 0 for a separator
+    const char* caption;  // UTF-8
+};
+
+struct MenuTemplate {
+    int id;
+    std::vector<MenuItemTemplate> items;  // the first submenu, which is what is shown
+};
+
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_MONITOR = 102;
+inline constexpr int IDD_SETTINGS = 145;
+inline constexpr int IDR_LIST_POPUP = 104;
+inline constexpr int IDR_TRAY_MENU = 150;
+inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDI_MAINFRAME = 128;
+inline constexpr int IDB_CONN_IMAGES = 144;
+inline constexpr int IDB_ABOUT_PICTURE = 154;
+inline constexpr int IDB_AD_PICTURE = 155;
+inline constexpr int IDM_ABOUTBOX = 16;
+
+// Null when no such template exists.
+const DialogTemplate* FindDialogTemplate(int id);
+const MenuTemplate* FindMenuTemplate(int id);
+// Empty text when the string does not exist.
+const char* LoadStringResource(int id);

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "app/MonitorSettings.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s.push_back(static_cast<char>(v));
+    return s;
+}
+
+TEST(MonitorSettings, DefaultsAndTheirBytes) {
+    const MonitorSettings d = DefaultSettings();
+    EXPECT_EQ(d.refreshInterval, 3);
+    EXPECT_EQ(d.displayMode, 0);
+    const auto b = EncodeSettings(d);
+    EXPECT_EQ(std::string(b.begin(), b.end()),
+              Bytes({3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+}
+
+TEST(MonitorSettings, FileRoundTripsByteForByte) {
+    TempDir dir;
+    const std::string path = dir.file(SETTINGS_FILE_NAME);
+    // Little-endian integers, then the twelve flags in file order, with odd values.
+    const std::string raw = Bytes({0x10, 0x27, 0, 0, 0xfe, 0xff, 0xff, 0xff, 0, 1, 2, 0, 255, 1, 0, 1, 0, 7, 1, 0});
+    WriteWholeFile(path, raw);
+    MonitorSettings s{};
+    ASSERT_TRUE(ReadSettingsFile(path, s));
+    EXPECT_EQ(s.refreshInterval, 10000);
+    EXPECT_EQ(s.displayMode, -2);
+    EXPECT_EQ(s.ignoreHttp, 2);
+    EXPECT_EQ(s.ignoreFtp, 255);
+    EXPECT_EQ(s.externalAlarm, 0);
+    EXPECT_EQ(s.ignoreHttps, 1);
+    EXPECT_EQ(s.showPortNames, 0);
+
+    const std::string copy = dir.file("copy.ini");
+    ASSERT_TRUE(WriteSettingsFile(copy, s));
+    EXPECT_EQ(ReadWholeFile(copy), raw);
+    struct stat st{};
+    ASSERT_EQ(stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 20);
+}
+
+TEST(MonitorSettings, MissingFileIsReportedAndShortFileTakesDefaultsForTheRest) {
+    TempDir dir;
+    MonitorSettings s = DefaultSettings();
+    EXPECT_FALSE(ReadSettingsFile(dir.file("absent"), s));
+
+    // 7 bytes: the interval and three bytes of the display mode.
+    WriteWholeFile(dir.file("short"), Bytes({5, 0, 0, 0, 1, 0, 0}));
+    ASSERT_TRUE(ReadSettingsFile(dir.file("short"), s));
+    EXPECT_EQ(s.refreshInterval, 5);
+    EXPECT_EQ(s.displayMode, 1);  // the missing high byte is the default's 0
+    const auto tail = EncodeSettings(s);
+    const auto def = EncodeSettings(DefaultSettings());
+    EXPECT_TRUE(std::equal(tail.begin() + 8, tail.end(), def.begin() + 8));
+
+    WriteWholeFile(dir.file("empty"), "");
+    ASSERT_TRUE(ReadSettingsFile(dir.file("empty"), s));
+    EXPECT_EQ(EncodeSettings(s), def);
+}
+
+TEST(MonitorSettings, WriteReplacesWholeAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    const std::string path = dir.file(SETTINGS_FILE_NAME);
+    WriteWholeFile(path, std::string(40, 'x'));
+    ASSERT_TRUE(WriteSettingsFile(path, DefaultSettings()));
+    EXPECT_EQ(ReadWholeFile(path).size(), 20u);
+    EXPECT_FALSE(std::ifstream(path + ".tmp").good());
+    // A folder that cannot be written keeps the old file untouched.
+    EXPECT_FALSE(WriteSettingsFile(dir.file("no/such/dir/TVENV.INI"), DefaultSettings()));
+}
+
+TEST(MonitorSettings, RefreshPeriodNeverBusyNorWrapped) {
+    EXPECT_EQ(RefreshPeriodMs(3), 3000);
+    EXPECT_EQ(RefreshPeriodMs(0), 3000);
+    EXPECT_EQ(RefreshPeriodMs(-5), 3000);
+    EXPECT_EQ(RefreshPeriodMs(MAX_REFRESH_INTERVAL), MAX_REFRESH_INTERVAL * 1000);
+    EXPECT_EQ(RefreshPeriodMs(2147483647), MAX_REFRESH_INTERVAL * 1000);
+}
+
+}  // namespace
