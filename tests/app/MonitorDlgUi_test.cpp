@@ -1,0 +1,390 @@
+// The main window as the user and the timers meet it: dialog 102 and its controls,
+// the start-up sequence, the start-up hiding rule, the refresh guard and the timers.
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "monitor/ScriptedMonitor.h"
+#include "res/BitmapsUi.h"
+#include "res/Templates.h"
+
+namespace {
+
+// Where the desktop has no notification area the window minimises instead of hiding
+// (nothing could bring a hidden window back), and says so.
+bool LooksHidden(const CMonitorDlg& dlg) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) return dlg.isHidden();
+    return dlg.isMinimized() && dlg.HasNoTrayNotice();
+}
+
+bool LooksShown(const CMonitorDlg& dlg) { return dlg.isVisible() && !dlg.isMinimized(); }
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+MonitorSettings WithInterval(int seconds) {
+    MonitorSettings s = DefaultSettings();
+    s.refreshInterval = seconds;
+    return s;
+}
+
+struct ExpectedControl {
+    int id;
+    const char* className;
+    const char* caption;
+    int x, y, w, h;  // dialog units
+};
+
+const ExpectedControl kControls[] = {
+    {1000, "QTreeWidget", "", 7, 36, 272, 159},
+    {1014, "QTreeWidget", "", 282, 36, 94, 159},
+    {1036, "QListWidget", "", 7, 201, 248, 63},
+    {1002, "QPushButton", "컴 이름(&N)", 33, 17, 42, 16},
+    {1003, "QPushButton", "&Who Is", 78, 17, 42, 16},
+    {1005, "QPushButton", "메시지(&M)", 123, 17, 42, 16},
+    {1004, "QPushButton", "환경(&E)", 200, 17, 42, 16},
+    {1006, "QPushButton", "친구목록(&F)", 285, 17, 42, 16},
+    {1001, "QPushButton", "Ping(&P)", 330, 17, 42, 16},
+    {1037, "QLabel", "", 257, 201, 119, 39},
+};
+
+QRect Pixels(const CMonitorDlg& dlg, int x, int y, int w, int h) {
+    const PixelRect r = DialogUnitsToPixels(x, y, w, h, dlg.BaseUnits());
+    return QRect(r.x, r.y, r.w, r.h);
+}
+
+using MonitorDlgTest = MonitorWindowTest;
+
+}  // namespace
+
+// The real program's window, with the agent library beside the test, in a directory
+// with no settings file.
+TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
+    CMonitorDlg dlg;
+    ASSERT_TRUE(dlg.Initialize());
+    dlg.show();
+    ProcessEventsFor(50);
+
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Tolvara v1.0 Beta"));
+    EXPECT_EQ(dlg.WorkingDirectory(), std::filesystem::canonical(dir.path()).string());
+    // Defaults apply: a 3-second refresh, names shown, window kept at the first tick.
+    EXPECT_EQ(dlg.RefreshTimer().interval(), 3000);
+    EXPECT_TRUE(dlg.RefreshTimer().isActive());
+    EXPECT_FALSE(dlg.MailslotTimer().isActive());
+    EXPECT_EQ(dlg.PortNames().ShowNames(), 1);
+    EXPECT_NE(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
+
+    // The dialog font is a Korean face, so the captions read as Korean.
+    const QString family = QFontInfo(dlg.font()).family();
+    EXPECT_TRUE(family.contains(QStringLiteral("Gulim")) || family.contains(QStringLiteral("Nanum")) ||
+                family.contains(QStringLiteral("CJK")) || family.contains(QStringLiteral("Un")))
+        << family.toStdString();
+    EXPECT_TRUE(QFontMetrics(dlg.font()).inFont(QChar(u'컴')));
+    EXPECT_TRUE(QFontMetrics(dlg.font()).inFont(QChar(u'상')));
+    const DialogBaseUnits expectedUnits = BaseUnitsOf(DialogFont("Gulim", 9));
+    EXPECT_EQ(dlg.BaseUnits().x, expectedUnits.x);
+    EXPECT_EQ(dlg.BaseUnits().y, expectedUnits.y);
+    EXPECT_GT(dlg.BaseUnits().x, 3);
+    EXPECT_GT(dlg.BaseUnits().y, 8);
+    EXPECT_EQ(dlg.size(), Pixels(dlg, 0, 0, 383, 271).size());
+
+    for (const ExpectedControl& c : kControls) {
+        SCOPED_TRACE(c.id);
+        QWidget* w = dlg.GetDlgItem(c.id);
+        ASSERT_NE(w, nullptr);
+        EXPECT_STREQ(w->metaObject()->className(), c.className);
+        EXPECT_EQ(w->geometry(), Pixels(dlg, c.x, c.y, c.w, c.h));
+        EXPECT_EQ(dlg.GetDlgItemText(c.id), QString::fromUtf8(c.caption));
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            EXPECT_EQ(b->isDefault(), c.id == 1001);
+        }
+    }
+    auto* host = dlg.Item<QLabel>(1037);
+    EXPECT_EQ(host->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(host->alignment(), Qt::AlignCenter);
+    // The picture under the advertising area has no id of its own.
+    bool pictureFound = false;
+    for (QLabel* l : dlg.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (l->geometry() == Pixels(dlg, 257, 245, 119, 19)) {
+            pictureFound = true;
+            EXPECT_FALSE(l->pixmap().isNull());
+            EXPECT_EQ(l->frameShadow(), QFrame::Sunken);
+        }
+    }
+    EXPECT_TRUE(pictureFound);
+
+    QTreeWidget* conn = dlg.ConnectionList().widget();
+    ASSERT_EQ(conn->columnCount(), 4);
+    const char* connHeads[] = {"상대방 주소", "자기 주소", "Proto", "상 태"};
+    const int connWidths[] = {170, 170, 45, 90};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(conn->headerItem()->text(i), QString::fromUtf8(connHeads[i]));
+        EXPECT_EQ(conn->columnWidth(i), connWidths[i]);
+        EXPECT_TRUE(conn->header()->defaultAlignment() & Qt::AlignLeft);
+    }
+    QTreeWidget* friends = dlg.FriendList().widget();
+    ASSERT_EQ(friends->columnCount(), 2);
+    EXPECT_EQ(friends->headerItem()->text(0), QStringLiteral("친구 주소"));
+    EXPECT_EQ(friends->headerItem()->text(1), QStringLiteral("상 태"));
+    EXPECT_EQ(friends->columnWidth(0), 95);
+    EXPECT_EQ(friends->columnWidth(1), 65);
+    for (CListCtrl* list : {&dlg.ConnectionList(), &dlg.FriendList()}) {
+        EXPECT_EQ(list->GetExtendedStyle(), LVS_EX_FULLROWSELECT);
+        EXPECT_EQ(list->widget()->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_EQ(list->widget()->selectionMode(), QAbstractItemView::SingleSelection);
+    }
+
+    // Four 16-pixel images cut from bitmap 144, white masked out.
+    const QImage strip = LoadBitmapResource(IDB_CONN_IMAGES).toImage();
+    ASSERT_EQ(strip.size(), QSize(64, 16));
+    ASSERT_EQ(dlg.ImageList().GetImageCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const QImage img = dlg.ImageList().Image(i).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(img.size(), QSize(16, 16));
+        int opaque = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                const QRgb src = strip.pixel(16 * i + x, y);
+                if ((src & 0xFFFFFF) == 0xFFFFFF) {
+                    EXPECT_EQ(qAlpha(img.pixel(x, y)), 0);
+                } else {
+                    EXPECT_EQ(img.pixel(x, y) | 0xFF000000u, src | 0xFF000000u);
+                    ++opaque;
+                }
+            }
+        EXPECT_GT(opaque, 0);
+    }
+
+    // The close box hides the window; the program goes on.
+    dlg.close();
+    EXPECT_EQ(dlg.WindowVisible(), 0);
+    EXPECT_TRUE(LooksHidden(dlg));
+    EXPECT_FALSE(dlg.IsDestroyed());
+    EXPECT_TRUE(dlg.RefreshTimer().isActive());
+
+    ProcessEventsFor(50);
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
+}
+
+TEST_F(MonitorDlgTest, EnterPingsAndEscHidesWithoutEndingTheRun) {
+    TestMonitorDlg dlg;
+    int result = -1;
+    bool runningAfterEsc = false;
+    int visibleFlagAfterEsc = -1;
+    bool hiddenAfterEsc = false;
+    int pingsAfterEnter = -1;
+    QTimer::singleShot(100, &dlg, [&] {
+        // Keys go to the focused list first and reach the dialog from there.
+        QTreeWidget* list = dlg.ConnectionList().widget();
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        QTest::keyClick(list, Qt::Key_Enter);
+        pingsAfterEnter = dlg.pings;
+        QTest::keyClick(list, Qt::Key_Escape);
+        ProcessEventsFor(20);
+        runningAfterEsc = !dlg.IsDestroyed();
+        visibleFlagAfterEsc = dlg.WindowVisible();
+        hiddenAfterEsc = LooksHidden(dlg);
+        dlg.OnExit();
+    });
+    QTimer::singleShot(10000, &dlg, [&] { dlg.OnExit(); });  // never hang the suite
+    result = dlg.DoModal();
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(pingsAfterEnter, 2);
+    EXPECT_TRUE(runningAfterEsc);
+    EXPECT_EQ(visibleFlagAfterEsc, 0);
+    EXPECT_TRUE(hiddenAfterEsc);
+    EXPECT_TRUE(dlg.IsDestroyed());
+
+    // A click on the default button is the same command.
+    TestMonitorDlg other;
+    ASSERT_TRUE(other.Initialize());
+    other.show();
+    QTest::mouseClick(other.Item<QPushButton>(1001), Qt::LeftButton);
+    EXPECT_EQ(other.pings, 1);
+}
+
+TEST_F(MonitorDlgTest, StartUpRunsItsStepsInOrder) {
+    TestMonitorDlg dlg;
+    ASSERT_TRUE(dlg.Initialize());
+    EXPECT_EQ(dlg.trace, (std::vector<std::string>{"AddTrayIcon", "CreateMessengerMailslot", "LoadFriendFile",
+                                                   "InitializeAgent", "ReadSettings failed", "SetTimer 4444 3000",
+                                                   "StartPeerReceiver", "RefreshConnections",
+                                                   "CreateAdvertisingControl"}));
+    // Lists and images are ready before the friend file is loaded; the port-name flag
+    // comes from the (default) settings before the timers start; the receiver's block
+    // names the window before the thread starts.
+    EXPECT_EQ(dlg.columnsAtFriendFile, 42);
+    EXPECT_EQ(dlg.imagesAtFriendFile, 4);
+    EXPECT_EQ(dlg.showNamesAtTimer, 1);
+    EXPECT_TRUE(dlg.peerLinkReadyAtReceiver);
+    EXPECT_EQ(Tables().reads, 1);
+}
+
+TEST_F(MonitorDlgTest, StartUpWithSettingsLogAndMailslot) {
+    MonitorSettings s = WithInterval(7);
+    s.keepAccessLog = 1;
+    s.showPortNames = 0;
+    WriteSettings(s);
+    TestMonitorDlg dlg(5);
+    ASSERT_TRUE(dlg.Initialize());
+    EXPECT_EQ(dlg.trace,
+              (std::vector<std::string>{"AddTrayIcon", "CreateMessengerMailslot", "LoadFriendFile", "InitializeAgent",
+                                        "ReadSettings", "WriteAccessLog 0", "SetTimer 4444 7000",
+                                        "SetTimer 4445 3000", "StartPeerReceiver", "RefreshConnections",
+                                        "CreateAdvertisingControl"}));
+    EXPECT_EQ(dlg.showNamesAtTimer, 0);
+    EXPECT_EQ(dlg.Mailslot(), 5);
+    EXPECT_EQ(dlg.RefreshTimer().interval(), 7000);
+    EXPECT_EQ(dlg.MailslotTimer().interval(), 3000);
+    EXPECT_TRUE(dlg.MailslotTimer().isActive());
+    EXPECT_EQ(ReadWholeFile(dir.file("20240305_tolvara.log")), "2024.03.05 09:07:02 - Start Log\n");
+}
+
+TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
+    Tables().initSucceeds = false;
+    WriteSettings(WithInterval(1));
+    TestMonitorDlg dlg(5);
+    EXPECT_FALSE(dlg.Initialize());
+    EXPECT_EQ(dlg.trace, (std::vector<std::string>{"AddTrayIcon", "CreateMessengerMailslot", "LoadFriendFile",
+                                                   "InitializeAgent"}));
+    EXPECT_FALSE(dlg.RefreshTimer().isActive());
+    EXPECT_FALSE(dlg.MailslotTimer().isActive());
+    EXPECT_EQ(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
+    EXPECT_EQ(Tables().reads, 0);
+    // The window still has its columns, and nothing ever refreshes it.
+    EXPECT_EQ(dlg.ConnectionList().widget()->columnCount(), 4);
+    dlg.show();
+    ProcessEventsFor(1300);
+    EXPECT_EQ(Tables().reads, 0);
+    EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 0);
+    EXPECT_TRUE(LooksShown(dlg));
+}
+
+TEST_F(MonitorDlgTest, TimerPeriodIsTheIntervalInSeconds) {
+    for (const auto& [interval, period] : std::vector<std::pair<int, int>>{{1, 1000}, {10, 10000}, {0, 3000}, {-4, 3000}}) {
+        SCOPED_TRACE(interval);
+        WriteSettings(WithInterval(interval));
+        TestMonitorDlg dlg;
+        ASSERT_TRUE(dlg.Initialize());
+        EXPECT_EQ(dlg.RefreshTimer().interval(), period);
+        EXPECT_TRUE(dlg.RefreshTimer().isActive());
+        EXPECT_EQ(std::count(dlg.trace.begin(), dlg.trace.end(), "SetTimer 4444 " + std::to_string(period)), 1);
+    }
+}
+
+TEST_F(MonitorDlgTest, HidesAtTheFirstTickOfTheMailslotTimer) {
+    MonitorSettings s = WithInterval(30);
+    s.showWindowAtStart = 0;
+    WriteSettings(s);
+    TestMonitorDlg dlg(3);
+    ASSERT_TRUE(dlg.Initialize());
+    dlg.show();
+    EXPECT_TRUE(LooksShown(dlg));
+    EXPECT_EQ(CMonitorDlg::startupFlag, 1);
+
+    dlg.OnTimer(TIMER_MAILSLOT);
+    EXPECT_EQ(dlg.polls, 1);
+    EXPECT_EQ(Tables().reads, 1);  // the mailslot tick does not refresh
+    EXPECT_EQ(dlg.WindowVisible(), 0);
+    EXPECT_TRUE(LooksHidden(dlg));
+    EXPECT_EQ(CMonitorDlg::startupFlag, 0);
+}
+
+TEST_F(MonitorDlgTest, HidesAtTheFirstRefreshTickWithoutMailslot) {
+    MonitorSettings s = WithInterval(1);
+    s.showWindowAtStart = 0;
+    WriteSettings(s);
+    TestMonitorDlg dlg;
+    ASSERT_TRUE(dlg.Initialize());
+    EXPECT_FALSE(dlg.MailslotTimer().isActive());
+    dlg.show();
+    ProcessEventsFor(20);
+    EXPECT_TRUE(LooksShown(dlg));
+
+    // The real timer: shown for one interval, hidden by its first tick.
+    QElapsedTimer t;
+    t.start();
+    while (!LooksHidden(dlg) && t.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(LooksHidden(dlg));
+    EXPECT_GE(t.elapsed(), 800);
+    EXPECT_EQ(dlg.WindowVisible(), 0);
+    EXPECT_EQ(CMonitorDlg::startupFlag, 0);
+    EXPECT_EQ(Tables().reads, 2);
+    // A mailslot tick without a mailslot reads nothing.
+    dlg.OnTimer(TIMER_MAILSLOT);
+    EXPECT_EQ(dlg.polls, 0);
+}
+
+TEST_F(MonitorDlgTest, ShowAtStartKeepsTheWindowAndTheFlagClearsOnce) {
+    TestMonitorDlg dlg(3);
+    ASSERT_TRUE(dlg.Initialize());
+    dlg.show();
+    dlg.OnTimer(TIMER_REFRESH);
+    EXPECT_EQ(CMonitorDlg::startupFlag, 0);
+    EXPECT_TRUE(LooksShown(dlg));
+    EXPECT_EQ(dlg.WindowVisible(), 1);
+
+    // The rule looks at the setting only at the first tick.
+    dlg.Settings().showWindowAtStart = 0;
+    dlg.OnTimer(TIMER_MAILSLOT);
+    dlg.OnTimer(TIMER_REFRESH);
+    EXPECT_TRUE(LooksShown(dlg));
+    EXPECT_EQ(dlg.WindowVisible(), 1);
+    EXPECT_EQ(dlg.polls, 1);
+    EXPECT_EQ(Tables().reads, 3);
+}
+
+TEST_F(MonitorDlgTest, RefreshTickWhileTheErrorBoxIsOpenIsDropped) {
+    Tables().failReads = true;
+    TestMonitorDlg dlg;
+    std::vector<MessageBoxRequest> boxes;
+    int readsDuringBox = -1;
+    int depth = 0;
+    SetMessageBoxHook([&](const MessageBoxRequest& r) {
+        boxes.push_back(r);
+        if (depth > 0) return IDOK;  // a nested refresh: counted, not recursed into
+        ++depth;
+        EXPECT_EQ(dlg.RefreshRunning(), 1);
+        const int before = Tables().reads;
+        dlg.OnTimer(TIMER_REFRESH);
+        dlg.OnTimer(TIMER_REFRESH);
+        readsDuringBox = Tables().reads - before;
+        --depth;
+        return IDOK;
+    });
+    ASSERT_TRUE(dlg.Initialize());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(readsDuringBox, 0);
+    EXPECT_EQ(Tables().reads, 1);
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Tolvara"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("SNMP Error Status = 5 Index = 1"));
+    EXPECT_EQ(boxes[0].style, MB_OK);
+    EXPECT_EQ(dlg.RefreshRunning(), 0);
+
+    // The next tick after the box tries again, and fails with one box again.
+    dlg.OnTimer(TIMER_REFRESH);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Tables().reads, 2);
+
+    // Once the agent answers, the list fills and no box comes.
+    Tables().failReads = false;
+    Tables().records = {TcpRecord("10.1.2.3", 4000, 5000)};
+    dlg.OnTimer(TIMER_REFRESH);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 1);
+}
