@@ -1,6 +1,7 @@
 #include "app/CSettingsDlg.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cstdint>
 
 namespace {
 struct FlagBox {
@@ -16,8 +17,8 @@ constexpr FlagBox kFlagBoxes[] = {
     {1019, &MonitorSettings::ignoreHttps},       {1037, &MonitorSettings::showPortNames},
 };
 
-// atoi of the field's first 39 characters, saturated instead of overflowing; the timer
-// caps what it cannot take.
+// atoi of the field's first 39 characters, saturated instead of overflowing: a wrapped
+// value could turn a huge interval into a tiny one.
 int ParseInterval(const QString& text) {
     const std::string s = text.left(39).toStdString();
     long long v = 0;
@@ -52,7 +53,8 @@ void CSettingsDlg::OnOK() {
         if (IsDlgButtonChecked(1005)) record_->displayMode = 0;
         else if (IsDlgButtonChecked(1007)) record_->displayMode = 1;
         const int interval = ParseInterval(GetDlgItemText(1004));
-        if (interval > 0) record_->refreshInterval = interval;
+        // Stored capped, so the field shows next time the period the timer really runs.
+        if (interval > 0) record_->refreshInterval = std::min(interval, MAX_REFRESH_INTERVAL);
         for (const FlagBox& b : kFlagBoxes) record_->*b.flag = IsDlgButtonChecked(b.control) ? 1 : 0;
     }
     EndDialog(1);

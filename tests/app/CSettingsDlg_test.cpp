@@ -1,0 +1,255 @@
+// The settings dialog's controls and how the main window applies a confirmed dialog.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <fstream>
+
+#include "app/CSettingsDlg.h"
+#include "app/TraceMonitorDlg.h"
+#include "log/AccessLog.h"
+#include "platform/Messages.h"
+
+namespace {
+
+using Trace = std::vector<std::string>;
+
+std::string Bytes(const MonitorSettings& s) {
+    const auto b = EncodeSettings(s);
+    return std::string(b.begin(), b.end());
+}
+
+// The check box of each flag byte, by the byte's offset in the record.
+constexpr std::pair<int, int> kFlagControls[] = {{8, 1035},  {9, 1009},  {10, 1011}, {11, 1012},
+                                                 {12, 1013}, {13, 1014}, {14, 1036}, {15, 1015},
+                                                 {16, 1016}, {17, 1017}, {18, 1019}, {19, 1037}};
+
+MonitorSettings WithFlagByte(int offset, uint8_t value) {
+    auto b = EncodeSettings(DefaultSettings());
+    for (int i = 8; i < 20; ++i) b[i] = 0;
+    b[offset] = value;
+    return DecodeSettings(b.data(), b.size());
+}
+
+class SettingsDlgTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApplication(); }
+};
+
+TEST_F(SettingsDlgTest, DisplayModeSelectsItsRadioButtonAndOtherValuesSurviveOk) {
+    for (int mode : {0, 1, 2, -1}) {
+        MonitorSettings s = DefaultSettings();
+        s.displayMode = mode;
+        CSettingsDlg dlg;
+        dlg.SetRecord(&s);
+        EXPECT_TRUE(dlg.OnInitDialog());
+        EXPECT_EQ(dlg.IsDlgButtonChecked(1005), mode == 0) << mode;
+        EXPECT_EQ(dlg.IsDlgButtonChecked(1007), mode == 1) << mode;
+        dlg.OnOK();
+        EXPECT_EQ(s.displayMode, mode);
+        EXPECT_EQ(dlg.result(), IDOK);
+    }
+    // Picking a button replaces an odd value.
+    MonitorSettings s = DefaultSettings();
+    s.displayMode = 7;
+    CSettingsDlg dlg;
+    dlg.SetRecord(&s);
+    dlg.OnInitDialog();
+    dlg.CheckDlgButton(1007, true);
+    dlg.OnOK();
+    EXPECT_EQ(s.displayMode, 1);
+}
+
+TEST_F(SettingsDlgTest, EachFlagByteHasItsOwnBoxAndComesBackAsOne) {
+    for (const auto& [offset, control] : kFlagControls) {
+        MonitorSettings s = WithFlagByte(offset, 2);
+        CSettingsDlg dlg;
+        dlg.SetRecord(&s);
+        dlg.OnInitDialog();
+        for (const auto& [otherOffset, otherControl] : kFlagControls)
+            EXPECT_EQ(dlg.IsDlgButtonChecked(otherControl), otherControl == control)
+                << "byte " << offset << ", box " << otherControl;
+        dlg.OnOK();
+        EXPECT_EQ(Bytes(s), Bytes(WithFlagByte(offset, 1))) << "byte " << offset;
+    }
+    // Clearing a box writes 0.
+    MonitorSettings s = WithFlagByte(19, 255);
+    CSettingsDlg dlg;
+    dlg.SetRecord(&s);
+    dlg.OnInitDialog();
+    dlg.CheckDlgButton(1037, false);
+    dlg.OnOK();
+    EXPECT_EQ(s.showPortNames, 0);
+}
+
+TEST_F(SettingsDlgTest, IntervalFieldReplacesOnlyWithAPositiveNumber) {
+    struct Case {
+        const char* text;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {"10", 10},  {"0", 3},     {"", 3},          {"000", 3}, {"007", 7},
+        {"86400", 86400},
+        // Beyond what the timer takes: capped, never wrapped to a negative or tiny value.
+        {"86401", MAX_REFRESH_INTERVAL},
+        {"4294967297", MAX_REFRESH_INTERVAL},
+        {"99999999999999999999999999999999999999999", MAX_REFRESH_INTERVAL},
+    };
+    for (const Case& c : cases) {
+        MonitorSettings s = DefaultSettings();
+        CSettingsDlg dlg;
+        dlg.SetRecord(&s);
+        dlg.OnInitDialog();
+        EXPECT_EQ(dlg.GetDlgItemText(1004), QStringLiteral("3"));
+        dlg.SetDlgItemText(1004, QString::fromLatin1(c.text));
+        dlg.OnOK();
+        EXPECT_EQ(s.refreshInterval, c.expected) << '"' << c.text << '"';
+    }
+}
+
+TEST_F(SettingsDlgTest, IntervalFieldTakesDigitsOnly) {
+    CSettingsDlg dlg;
+    auto* edit = dlg.Item<QLineEdit>(1004);
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NE(edit->validator(), nullptr);
+    QString text = QStringLiteral("-5");
+    int pos = 0;
+    EXPECT_EQ(edit->validator()->validate(text, pos), QValidator::Invalid);
+}
+
+// ---- applying the dialog in the main window ----
+
+LocalTime FixedNoon() { return LocalTime{2024, 3, 5, 12, 0, 0}; }
+
+class OnSettingsTest : public SettingsDlgTest {
+protected:
+    void SetUp() override {
+        CMonitorDlg::startupFlag = 1;
+        MonitorOptions options;
+        options.clock = &FixedNoon;
+        dlg = std::make_unique<TraceMonitorDlg>(options);
+        dlg->fileSettings = DefaultSettings();
+        ASSERT_TRUE(dlg->Initialize());
+        dlg->SetWorkDir(dir.path());
+        dlg->trace.clear();
+        // A row no redraw would keep: its presence afterwards means no redraw.
+        dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
+    }
+
+    // Runs the settings command; `edit` sets the dialog's controls before OK or Cancel.
+    void RunSettings(const std::function<void(CDialogBase*)>& edit, int button = IDOK) {
+        bool seen = false;
+        AnswerNextModal(
+            [&](CDialogBase* d) {
+                edit(d);
+                ClickButton(d, button);
+            },
+            &seen);
+        dlg->OnCommandId(1004);
+        ASSERT_TRUE(seen);
+    }
+
+    bool Redrawn() const {
+        CListCtrl& list = dlg->ConnectionList();
+        return !(list.GetItemCount() == 1 && list.GetItemText(0, 0) == QStringLiteral("sentinel"));
+    }
+    std::string File() const { return ReadWholeFile(dir.file(SETTINGS_FILE_NAME)); }
+    std::string Log() const { return ReadWholeFile(AccessLogPath(dir.path(), FixedNoon())); }
+
+    TempDir dir;
+    std::unique_ptr<TraceMonitorDlg> dlg;
+};
+
+TEST_F(OnSettingsTest, CancelAfterChangingEverythingChangesNothing) {
+    const std::string before = Bytes(dlg->Settings());
+    RunSettings(
+        [](CDialogBase* d) {
+            d->CheckDlgButton(1007, true);
+            d->SetDlgItemText(1004, QStringLiteral("10"));
+            for (const auto& [offset, control] : kFlagControls)
+                d->CheckDlgButton(control, !d->IsDlgButtonChecked(control));
+        },
+        IDCANCEL);
+    EXPECT_EQ(Bytes(dlg->Settings()), before);
+    EXPECT_TRUE(dlg->trace.empty());
+    EXPECT_FALSE(Redrawn());
+    EXPECT_FALSE(std::ifstream(dir.file(SETTINGS_FILE_NAME)).good());
+    EXPECT_EQ(dlg->RefreshTimer().interval(), 3000);
+}
+
+TEST_F(OnSettingsTest, OkWithoutChangesWritesTheFileAndNothingElse) {
+    RunSettings([](CDialogBase*) {});
+    EXPECT_EQ(File(), Bytes(DefaultSettings()));
+    EXPECT_EQ(File().size(), 20u);
+    EXPECT_TRUE(dlg->trace.empty());
+    EXPECT_FALSE(Redrawn());
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(OnSettingsTest, ChangedIntervalRestartsTheTimerOnly) {
+    RunSettings([](CDialogBase* d) { d->SetDlgItemText(1004, QStringLiteral("10")); });
+    EXPECT_EQ(dlg->trace, (Trace{"KillTimer 4444", "SetTimer 4444 10000"}));
+    EXPECT_EQ(dlg->RefreshTimer().interval(), 10000);
+    EXPECT_TRUE(dlg->RefreshTimer().isActive());
+    EXPECT_FALSE(Redrawn());
+    EXPECT_EQ(dlg->Settings().refreshInterval, 10);
+    EXPECT_EQ(File().substr(0, 4), std::string("\x0a\x00\x00\x00", 4));
+}
+
+TEST_F(OnSettingsTest, HugeIntervalRunsTheTimerAtItsCap) {
+    RunSettings([](CDialogBase* d) { d->SetDlgItemText(1004, QStringLiteral("2147483648")); });
+    EXPECT_EQ(dlg->RefreshTimer().interval(), MAX_REFRESH_INTERVAL * 1000);
+    EXPECT_EQ(dlg->Settings().refreshInterval, MAX_REFRESH_INTERVAL);
+}
+
+TEST_F(OnSettingsTest, DisplayModeOrPortNamesRedrawTheListUnlessARefreshRuns) {
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1007, true); });
+    EXPECT_TRUE(Redrawn());
+    EXPECT_EQ(dlg->Settings().displayMode, 1);
+    EXPECT_TRUE(dlg->trace.empty());
+
+    dlg->ConnectionList().DeleteAllItems();
+    dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1037, false); });
+    EXPECT_TRUE(Redrawn());
+    EXPECT_EQ(dlg->PortNames().ShowNames(), 0);
+
+    // During a refresh the flag still reaches the services table, but the list waits.
+    dlg->ConnectionList().DeleteAllItems();
+    dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
+    dlg->SetRefreshRunning(1);
+    RunSettings([](CDialogBase* d) {
+        d->CheckDlgButton(1037, true);
+        d->CheckDlgButton(1005, true);
+    });
+    EXPECT_FALSE(Redrawn());
+    EXPECT_EQ(dlg->PortNames().ShowNames(), 1);
+    dlg->SetRefreshRunning(0);
+
+    // The other flags leave the list alone.
+    RunSettings([](CDialogBase* d) {
+        for (int box : {1011, 1012, 1036, 1035}) d->CheckDlgButton(box, !d->IsDlgButtonChecked(box));
+    });
+    EXPECT_FALSE(Redrawn());
+}
+
+TEST_F(OnSettingsTest, SwitchingTheLogWritesStartAndEndMarks) {
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1009, true); });
+    EXPECT_EQ(dlg->trace, Trace{"WriteAccessLog 0"});
+    RunSettings([](CDialogBase*) {});
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1009, false); });
+    EXPECT_EQ(dlg->trace, (Trace{"WriteAccessLog 0", "WriteAccessLog -1"}));
+    EXPECT_EQ(Log(), "2024.03.05 12:00:00 - Start Log\n2024.03.05 12:00:00 - End Log\n");
+    EXPECT_EQ(File()[9], '\0');
+}
+
+TEST_F(OnSettingsTest, UnwritableFileStillAppliesTheSettings) {
+    dlg->SetWorkDir(dir.file("missing-folder"));
+    RunSettings([](CDialogBase* d) {
+        d->SetDlgItemText(1004, QStringLiteral("5"));
+        d->CheckDlgButton(1009, true);
+    });
+    EXPECT_EQ(dlg->trace, (Trace{"KillTimer 4444", "SetTimer 4444 5000", "WriteAccessLog 0"}));
+    EXPECT_EQ(dlg->Settings().refreshInterval, 5);
+}
+
+}  // namespace

@@ -1,0 +1,387 @@
+// The notification-area icon, the list popup menu, the system menu and the exit command,
+// driven on the offscreen platform (which has no notification area).
+#include <gtest/gtest.h>
+
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+#include "app/TraceMonitorDlg.h"
+#include "log/AccessLog.h"
+#include "monitor/TestRecords.h"
+#include "platform/Messages.h"
+
+namespace {
+
+using Trace = std::vector<std::string>;
+
+LocalTime FixedNoon() { return LocalTime{2024, 3, 5, 12, 0, 0}; }
+
+class TrayTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApplication(); }
+
+    void SetUp() override {
+        CMonitorDlg::startupFlag = 1;
+        MonitorOptions options;
+        options.clock = &FixedNoon;
+        dlg = std::make_unique<TraceMonitorDlg>(options);
+    }
+
+    // Initialises and shows the window, with the working directory in a temporary folder.
+    void Start() {
+        ASSERT_TRUE(dlg->Initialize());
+        dlg->SetWorkDir(dir.path());
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        dlg->trace.clear();
+    }
+
+    // A mouse right click on a list's viewport, as the window system delivers it.
+    void RightClick(CListCtrl& list, QPoint viewportPos) {
+        QWidget* viewport = list.widget()->viewport();
+        QContextMenuEvent e(QContextMenuEvent::Mouse, viewportPos, viewport->mapToGlobal(viewportPos));
+        QApplication::sendEvent(viewport, &e);
+    }
+    void RightClickRow(CListCtrl& list, int row) {
+        QTreeWidgetItem* item = list.widget()->topLevelItem(row);
+        ASSERT_NE(item, nullptr);
+        RightClick(list, list.widget()->visualItemRect(item).center());
+    }
+    void KeyboardContextMenu() {
+        QContextMenuEvent e(QContextMenuEvent::Keyboard, QPoint(0, 0), dlg->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(dlg.get(), &e);
+    }
+
+    TempDir dir;
+    std::unique_ptr<TraceMonitorDlg> dlg;
+};
+
+TEST_F(TrayTest, LeftClickShowsAHiddenWindowAndLeavesAShownOneShown) {
+    Start();
+    dlg->hide();
+    dlg->OnClose();  // clears the visible flag, as the close box does
+    dlg->hide();
+    ASSERT_EQ(dlg->WindowVisible(), 0);
+
+    EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(dlg->WindowVisible(), 1);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isMinimized());
+
+    dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN);
+    EXPECT_EQ(dlg->WindowVisible(), 1);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(dlg->trace.empty());
+}
+
+TEST_F(TrayTest, DoubleClickAndOtherMouseMessagesDoNothing) {
+    Start();
+    dlg->OnClose();
+    dlg->hide();
+    PopupRecorder menus;
+    for (int message : {WM_LBUTTONDBLCLK, 0x0202 /* button up */, 0x0207 /* middle */, 0x0200 /* move */})
+        EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, message), 0);
+    EXPECT_EQ(dlg->WindowVisible(), 0);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_TRUE(menus.requests.empty());
+}
+
+TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItCloses) {
+    Start();
+    dlg->OnClose();
+    dlg->hide();
+    QCursor::setPos(QPoint(321, 234));
+    PopupRecorder menus;
+    menus.answer = 1006;
+    bool handledWhileOpen = false;
+    menus.whileOpen = [&] { handledWhileOpen = !dlg->trace.empty(); };
+
+    EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN), 0);
+    ASSERT_EQ(menus.requests.size(), 1u);
+    EXPECT_EQ(menus.requests[0].menuId, IDR_TRAY_MENU);
+    EXPECT_EQ(menus.requests[0].pos, QCursor::pos());
+    EXPECT_FALSE(handledWhileOpen);
+
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->trace, Trace{"OnFriendList"});
+    // The tray menu works while the window stays hidden.
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->WindowVisible(), 0);
+}
+
+TEST_F(TrayTest, TrayMenuCommandsReachTheButtonsHandlers) {
+    Start();
+    PopupRecorder menus;
+    const std::pair<int, const char*> commands[] = {
+        {1005, "OnSendMessage"}, {1003, "OnWhois"}, {1002, "OnComputerName"}, {1006, "OnFriendList"}};
+    for (const auto& [command, handler] : commands) {
+        dlg->trace.clear();
+        menus.answer = command;
+        dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dlg->trace, Trace{handler}) << command;
+    }
+    // A dismissed menu runs nothing.
+    dlg->trace.clear();
+    menus.answer = 0;
+    dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->trace.empty());
+}
+
+TEST_F(TrayTest, SettingsFromTheTrayMenuOpenWhileTheWindowStaysHidden) {
+    Start();
+    dlg->OnClose();
+    dlg->hide();
+    PopupRecorder menus;
+    menus.answer = 1004;
+    QString title;
+    bool seen = false;
+    // The command arrives after the menu has closed; the dialog is answered from its loop.
+    dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+    QTimer::singleShot(0, [&] {
+        AnswerNextModal(
+            [&](CDialogBase* d) {
+                title = d->windowTitle();
+                EXPECT_FALSE(dlg->isVisible());
+                ClickButton(d, IDCANCEL);
+            },
+            &seen);
+    });
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(title, QStringLiteral("환경 설정"));
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(TrayTest, ContextMenuNeedsAQualifyingRow) {
+    Start();
+    dlg->ShowRecords({TcpRecord("10.1.2.3", 80, 50123), UdpRecord(137), TcpRecord("0.0.0.0", 0, 139, STATE_LISTEN)});
+    ASSERT_EQ(dlg->ConnectionList().GetItemCount(), 3);
+    PopupRecorder menus;
+
+    // Anywhere on the window but a list row.
+    QContextMenuEvent onWindow(QContextMenuEvent::Mouse, QPoint(5, 5), dlg->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(dlg.get(), &onWindow);
+    // Empty part of the connection list, below its rows.
+    RightClick(dlg->ConnectionList(), QPoint(10, dlg->ConnectionList().widget()->viewport()->height() - 3));
+    // UDP and listening rows have no remote end to pick.
+    RightClickRow(dlg->ConnectionList(), 1);
+    RightClickRow(dlg->ConnectionList(), 2);
+    EXPECT_TRUE(menus.requests.empty());
+    EXPECT_EQ(dlg->SelectionMode(), 0);
+
+    // The empty friend list has no rows either.
+    RightClick(dlg->FriendList(), QPoint(10, 10));
+    EXPECT_TRUE(menus.requests.empty());
+}
+
+TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress) {
+    Start();
+    dlg->ShowRecords({UdpRecord(137), TcpRecord("10.1.2.3", 80, 50123)});
+    PopupRecorder menus;
+    menus.answer = 32771;
+    int modeWhileOpen = -1;
+    menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
+
+    QTreeWidget* list = dlg->ConnectionList().widget();
+    const QPoint at = list->visualItemRect(list->topLevelItem(1)).center();
+    RightClick(dlg->ConnectionList(), at);
+    ASSERT_EQ(menus.requests.size(), 1u);
+    EXPECT_EQ(menus.requests[0].menuId, IDR_LIST_POPUP);
+    EXPECT_EQ(menus.requests[0].pos, list->viewport()->mapToGlobal(at));
+    EXPECT_EQ(modeWhileOpen, 1);
+    EXPECT_STREQ(dlg->SelectedAddress(), "10.1.2.3");
+    EXPECT_EQ(dlg->SelectionMode(), 0);
+
+    // The chosen command runs after the menu closed and still finds the address.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->trace, Trace{"OnComputerNameForSelection"});
+    EXPECT_STREQ(dlg->SelectedAddress(), "10.1.2.3");
+
+    // The keyboard key afterwards finds the mode reset: no menu.
+    KeyboardContextMenu();
+    EXPECT_EQ(menus.requests.size(), 1u);
+}
+
+TEST_F(TrayTest, FriendRowSelectsWithModeTwoAndPopupCommandsReachTheirHandlers) {
+    Start();
+    dlg->FriendList().InsertItem(0, QStringLiteral("192.168.0.7"));
+    dlg->FriendList().InsertItem(1, QStringLiteral("10.9.8.7"));
+    PopupRecorder menus;
+    int modeWhileOpen = -1;
+    menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
+    const std::pair<int, const char*> commands[] = {{32773, "OnSendMessageToSelection"},
+                                                    {32771, "OnComputerNameForSelection"},
+                                                    {32772, "OnWhoisForSelection"}};
+    for (const auto& [command, handler] : commands) {
+        dlg->trace.clear();
+        menus.answer = command;
+        RightClickRow(dlg->FriendList(), 1);
+        EXPECT_EQ(modeWhileOpen, 2);
+        EXPECT_EQ(dlg->SelectionMode(), 0);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dlg->trace, Trace{handler}) << command;
+        EXPECT_STREQ(dlg->SelectedAddress(), "10.9.8.7");
+    }
+    EXPECT_EQ(menus.requests.back().menuId, IDR_LIST_POPUP);
+}
+
+TEST_F(TrayTest, OverlongFriendTextIsCutToTheSelectionBuffer) {
+    Start();
+    dlg->FriendList().InsertItem(0, QStringLiteral("123.123.123.123.123.123"));
+    dlg->OnFriendListRightClick(0);
+    EXPECT_EQ(dlg->SelectionMode(), 2);
+    EXPECT_EQ(std::string(dlg->SelectedAddress()).size(), 15u);
+    dlg->OnFriendListRightClick(-1);  // no row: nothing changes
+    EXPECT_EQ(dlg->SelectionMode(), 2);
+}
+
+TEST_F(TrayTest, KeyboardContextMenuOpensNearTheClientCorner) {
+    Start();
+    dlg->move(140, 90);
+    QCoreApplication::processEvents();
+    dlg->FriendList().InsertItem(0, QStringLiteral("192.168.0.7"));
+    dlg->OnFriendListRightClick(0);
+    PopupRecorder menus;
+    KeyboardContextMenu();
+    ASSERT_EQ(menus.requests.size(), 1u);
+    EXPECT_EQ(menus.requests[0].pos, dlg->mapToGlobal(QPoint(0, 0)) + QPoint(5, 5));
+    EXPECT_EQ(dlg->SelectionMode(), 0);
+    KeyboardContextMenu();
+    EXPECT_EQ(menus.requests.size(), 1u);
+}
+
+// ---- exit ----
+
+struct ExitCase {
+    bool mailslot;
+    bool logging;
+    Trace expected;
+};
+
+class ExitTest : public TrayTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ExitTest, StepsRunInOrder) {
+    const ExitCase& c = GetParam();
+    MonitorSettings s = DefaultSettings();
+    s.keepAccessLog = c.logging ? 1 : 0;
+    dlg->fileSettings = s;
+    dlg->mailslotHandle = c.mailslot ? 7 : -1;
+    Start();
+    ASSERT_NE(dlg->TrayIcon(), nullptr);
+    ASSERT_GT(dlg->ImageList().GetImageCount(), 0);
+
+    dlg->OnCommandId(32774);
+    EXPECT_EQ(dlg->trace, c.expected);
+    EXPECT_TRUE(dlg->IsDestroyed());
+    EXPECT_EQ(dlg->TrayIcon(), nullptr);
+    EXPECT_EQ(dlg->ImageList().GetImageCount(), 0);
+    EXPECT_FALSE(dlg->RefreshTimer().isActive());
+    EXPECT_FALSE(dlg->MailslotTimer().isActive());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->Mailslot(), -1);
+    const std::string log = ReadWholeFile(AccessLogPath(dir.path(), FixedNoon()));
+    EXPECT_EQ(log, c.logging ? "2024.03.05 12:00:00 - End Log\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MailslotAndLogging, ExitTest,
+    ::testing::Values(
+        ExitCase{true, true,
+                 {"KillTimer 4445", "CloseMailslot", "KillTimer 4444", "DeleteImageList", "WriteAccessLog -1",
+                  "RemoveTrayIcon", "DestroyWindow"}},
+        ExitCase{true, false,
+                 {"KillTimer 4445", "CloseMailslot", "KillTimer 4444", "DeleteImageList", "RemoveTrayIcon",
+                  "DestroyWindow"}},
+        ExitCase{false, true,
+                 {"KillTimer 4444", "DeleteImageList", "WriteAccessLog -1", "RemoveTrayIcon", "DestroyWindow"}},
+        ExitCase{false, false, {"KillTimer 4444", "DeleteImageList", "RemoveTrayIcon", "DestroyWindow"}}));
+
+TEST_F(TrayTest, ExitFromTheTrayMenuEndsTheModalRun) {
+    PopupRecorder menus;
+    menus.answer = 32774;
+    QTimer::singleShot(0, [&] { dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN); });
+    // Would hang, and the test time out, if the exit left the loop running.
+    EXPECT_EQ(dlg->DoModal(), IDCANCEL);
+    EXPECT_TRUE(dlg->IsDestroyed());
+    EXPECT_EQ(dlg->trace.back(), "DestroyWindow");
+}
+
+// ---- system menu ----
+
+TEST_F(TrayTest, SystemCommandSixteenRunsTheAboutBox) {
+    Start();
+    for (int command : {16, 16 | 0x7}) {
+        bool seen = false;
+        QString title, version;
+        AnswerNextModal(
+            [&](CDialogBase* about) {
+                title = about->windowTitle();
+                for (QLabel* l : about->findChildren<QLabel*>())
+                    if (!l->text().isEmpty()) version = l->text();
+                EXPECT_NE(about->parentWidget(), dlg.get());
+                ClickButton(about, IDOK);
+            },
+            &seen);
+        dlg->OnSysCommand(command);
+        EXPECT_TRUE(seen) << command;
+        EXPECT_EQ(title, QStringLiteral("Tolvara 정보"));
+        EXPECT_EQ(version, QStringLiteral("Tolvara 버전 1.0 Beta"));
+    }
+    // Back to the main window unchanged.
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->WindowVisible(), 1);
+    EXPECT_TRUE(dlg->trace.empty());
+
+    // Other system commands open nothing (a modal box here would be answered and seen).
+    bool seen = false;
+    AnswerNextModal([](CDialogBase* d) { d->done(IDCANCEL); }, &seen);
+    dlg->OnSysCommand(0xF020);  // minimise
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(seen);
+}
+
+// ---- no notification area ----
+
+TEST_F(TrayTest, WithoutATrayHidingMinimisesAndSaysSoOnce) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    MonitorSettings s = DefaultSettings();
+    s.showWindowAtStart = 0;
+    dlg->fileSettings = s;
+    Start();
+    EXPECT_FALSE(dlg->HasNoTrayNotice());
+
+    // Start-up hiding at the first timer message.
+    dlg->OnTimer(TIMER_REFRESH);
+    EXPECT_EQ(dlg->WindowVisible(), 0);
+    EXPECT_TRUE(dlg->isMinimized());
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(dlg->HasNoTrayNotice());
+
+    // The close box and Esc minimise again; the notice stays one.
+    dlg->showNormal();
+    dlg->close();
+    EXPECT_TRUE(dlg->isMinimized());
+    EXPECT_FALSE(dlg->IsDestroyed());
+    dlg->showNormal();
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    EXPECT_TRUE(dlg->isMinimized());
+    EXPECT_TRUE(dlg->isVisible());
+    const auto notices = dlg->findChildren<QLabel*>(QStringLiteral("noTrayNotice"));
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0]->isVisibleTo(dlg.get()));
+    EXPECT_FALSE(notices[0]->text().isEmpty());
+
+    // A left click, were there an icon to click, restores the window.
+    dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN);
+    EXPECT_FALSE(dlg->isMinimized());
+    EXPECT_EQ(dlg->WindowVisible(), 1);
+}
+
+}  // namespace
