@@ -178,7 +178,6 @@ bool CMonitorDlg::event(QEvent* e) {
         case WM_CONN_EVENT: OnConnEvent(m.payload); break;
         case WM_PING_RESULT: OnPingResult(m); break;
         case WM_PEER_MESSAGE: OnPeerMessage(m); break;
-        case WM_TRAY_NOTIFY: OnTrayNotify(static_cast<int>(m.wParam), std::stoi(m.payload)); break;
         default: break;
         }
         return true;
