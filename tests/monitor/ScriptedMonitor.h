@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTreeWidget>
 #include <arpa/inet.h>
 #include <unistd.h>
 

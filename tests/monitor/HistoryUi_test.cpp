@@ -1,0 +1,172 @@
+// Connection events in the main window: history list 1036, the log line and the alarm.
+#include <QListWidget>
+
+#include <filesystem>
+
+#include "ScriptedMonitor.h"
+#include "log/AccessLog.h"
+#include "monitor/ConnectionHistory.h"
+
+namespace {
+
+const char kConnectLine[] = "2024년 3월 5일 09:07:02 - <+++연결+++> 10.0.0.5 : telnet - blackjack";
+const char kLogName[] = "20240305_tolvara.log";
+
+QString Line(QListWidget* list, int i) { return list->item(i)->text(); }
+
+class HistoryTest : public MonitorWindowTest {
+protected:
+    void SetUp() override {
+        MonitorWindowTest::SetUp();
+        WriteWholeFile(dir.file("services"), "telnet 23/tcp\nblackjack 1025/tcp\n");
+    }
+    // Starts the window with these settings in its file.
+    void Start(const MonitorSettings& s) {
+        WriteSettings(s);
+        dlg = std::make_unique<TestMonitorDlg>();
+        ASSERT_TRUE(dlg->Initialize());
+        history = dlg->HistoryList();
+        ASSERT_EQ(history->count(), 0);
+    }
+    std::unique_ptr<TestMonitorDlg> dlg;
+    QListWidget* history = nullptr;
+};
+
+}  // namespace
+
+TEST_F(HistoryTest, LinesGoOnTopInTheExactFormat) {
+    Start(DefaultSettings());
+    dlg->OnConnEvent("C 10.0.0.5 23 1025");
+    ASSERT_EQ(history->count(), 1);
+    EXPECT_EQ(Line(history, 0).toStdString(), kConnectLine);
+
+    dlg->OnConnEvent("D 10.0.0.6 4000 44444");
+    ASSERT_EQ(history->count(), 2);
+    EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <---단절---> 10.0.0.6 : 4000 - Tolvara");
+    EXPECT_EQ(Line(history, 1).toStdString(), kConnectLine);
+
+    // Port names off: numbers on both sides.
+    dlg->PortNames().SetShowNames(0);
+    dlg->OnConnEvent("C 10.0.0.5 23 1025");
+    EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <+++연결+++> 10.0.0.5 : 23 - 1025");
+    // Nothing is written without the log flag.
+    EXPECT_FALSE(std::filesystem::exists(dir.file(kLogName)));
+}
+
+TEST_F(HistoryTest, PostedEventsArriveThroughTheWindowHandle) {
+    Start(DefaultSettings());
+    ASSERT_TRUE(dlg->Handle().PostMessage(WM_CONN_EVENT, 0, "C 10.0.0.5 23 1025"));
+    EXPECT_EQ(history->count(), 0);  // handled by the event loop, not by the poster
+    ProcessEventsFor(20);
+    ASSERT_EQ(history->count(), 1);
+    EXPECT_EQ(Line(history, 0).toStdString(), kConnectLine);
+}
+
+TEST_F(HistoryTest, KeepsTheHundredNewestLines) {
+    Start(DefaultSettings());
+    for (int i = 1; i <= 105; ++i) dlg->OnConnEvent("C 10.0.0.5 5000 " + std::to_string(i));
+    ASSERT_EQ(history->count(), MAX_HISTORY_LINES);
+    EXPECT_TRUE(Line(history, 0).endsWith(QStringLiteral(" - 105")));
+    EXPECT_TRUE(Line(history, 99).endsWith(QStringLiteral(" - 6")));
+    // A filtered event still cuts, and adds nothing.
+    dlg->OnConnEvent("C 10.0.0.5 80 1");
+    EXPECT_EQ(history->count(), MAX_HISTORY_LINES);
+    EXPECT_TRUE(Line(history, 0).endsWith(QStringLiteral(" - 105")));
+}
+
+TEST_F(HistoryTest, TheFilterLooksAtTheRemotePortOnly) {
+    MonitorSettings s = DefaultSettings();  // HTTP ignored
+    s.externalAlarm = 1;
+    s.keepAccessLog = 1;
+    s.ignoreTelnet = 1;
+    int boxes = 0;
+    SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
+    Start(s);
+    const std::string startMark = ReadWholeFile(dir.file(kLogName));
+
+    dlg->OnConnEvent("C 10.0.0.5 80 1025");
+    dlg->OnConnEvent("D 10.0.0.5 23 1025");
+    EXPECT_EQ(history->count(), 0);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(ReadWholeFile(dir.file(kLogName)), startMark);
+
+    dlg->OnConnEvent("C 10.0.0.5 3000 80");
+    ASSERT_EQ(history->count(), 1);
+    EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <+++연결+++> 10.0.0.5 : 3000 - 80");
+    EXPECT_EQ(boxes, 1);
+}
+
+TEST_F(HistoryTest, AlarmBoxShowsTheLineAlreadyOnTop) {
+    MonitorSettings s = DefaultSettings();
+    s.externalAlarm = 1;
+    Start(s);
+    std::vector<MessageBoxRequest> boxes;
+    QString topWhenOpen;
+    int countWhenOpen = -1;
+    SetMessageBoxHook([&](const MessageBoxRequest& r) {
+        boxes.push_back(r);
+        topWhenOpen = history->count() ? Line(history, 0) : QString();
+        countWhenOpen = history->count();
+        return IDOK;
+    });
+    dlg->OnConnEvent("C 10.0.0.5 23 1025");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, dlg.get());
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("외부 접속 경보"));
+    EXPECT_EQ(boxes[0].style, MB_OK | MB_TOPMOST);
+    EXPECT_EQ(boxes[0].style & 0x40000u, 0x40000u);
+    EXPECT_EQ(boxes[0].text.toStdString(), kConnectLine);
+    EXPECT_EQ(topWhenOpen.toStdString(), kConnectLine);
+    EXPECT_EQ(countWhenOpen, 1);
+
+    // A disconnect raises no alarm.
+    dlg->OnConnEvent("D 10.0.0.5 23 1025");
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(history->count(), 2);
+}
+
+TEST_F(HistoryTest, LogGetsTheSameLineWhenLoggingIsOn) {
+    MonitorSettings s = DefaultSettings();
+    s.keepAccessLog = 1;
+    Start(s);
+    dlg->OnConnEvent("C 10.0.0.5 23 1025");
+    dlg->OnConnEvent("D 10.0.0.5 23 1025");
+    EXPECT_EQ(ReadWholeFile(dir.file(kLogName)),
+              std::string("2024.03.05 09:07:02 - Start Log\n") + kConnectLine +
+                  "\n2024년 3월 5일 09:07:02 - <---단절---> 10.0.0.5 : telnet - blackjack\n");
+}
+
+TEST_F(HistoryTest, MalformedTextsAreDropped) {
+    MonitorSettings s = DefaultSettings();
+    s.externalAlarm = 1;
+    s.keepAccessLog = 1;
+    int boxes = 0;
+    SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
+    Start(s);
+    const std::string startMark = ReadWholeFile(dir.file(kLogName));
+    for (const std::string& text :
+         {std::string(), std::string("C"), std::string("C 10.0.0.5 23"), std::string("X 10.0.0.5 23 1025"),
+          std::string("C 10.0.0.5 23 1025 7"), std::string("C 10.0.0.5 -1 1025"), std::string("C 10.0.0.5 70000 1"),
+          std::string("C 10.0.0.5 23 1025x"), "C " + std::string(5000, '9') + " 23 1025",
+          std::string("C 10.0.0.5 2147483648 1")})
+        dlg->OnConnEvent(text);
+    EXPECT_EQ(history->count(), 0);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(ReadWholeFile(dir.file(kLogName)), startMark);
+}
+
+// The whole road inside the window: a refresh finds a new established connection, the
+// tracker posts its event, the handler writes the line.
+TEST_F(HistoryTest, RefreshOfANewConnectionEndsInAHistoryLine) {
+    Start(DefaultSettings());
+    Tables().records = {TcpRecord("10.0.0.5", 23, 1025)};
+    dlg->OnTimer(TIMER_REFRESH);
+    ProcessEventsFor(20);
+    ASSERT_EQ(history->count(), 1);
+    EXPECT_EQ(Line(history, 0).toStdString(), kConnectLine);
+    Tables().records.clear();
+    dlg->OnTimer(TIMER_REFRESH);
+    ProcessEventsFor(20);
+    ASSERT_EQ(history->count(), 2);
+    EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <---단절---> 10.0.0.5 : telnet - blackjack");
+}
