@@ -3,10 +3,10 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <climits>
@@ -40,6 +40,10 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
     refreshTimer_.setTimerType(Qt::CoarseTimer);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { OnTimer(TIMER_REFRESH); });
     connect(&mailslotTimer_, &QTimer::timeout, this, [this] { OnTimer(TIMER_MAILSLOT); });
+    // Alt+Space opens the window's system menu, which carries the About item; a window
+    // shortcut, because the focused list would otherwise take the space key itself.
+    auto* systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(systemMenuKey, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
     for (QTreeWidget* list : {connList_.widget(), friendList_.widget()}) {
         list->setContextMenuPolicy(Qt::DefaultContextMenu);
         list->viewport()->installEventFilter(this);
@@ -203,15 +207,6 @@ bool CMonitorDlg::eventFilter(QObject* watched, QEvent* e) {
         return true;
     }
     return CDialogBase::eventFilter(watched, e);
-}
-
-void CMonitorDlg::keyPressEvent(QKeyEvent* e) {
-    // Alt+Space opens the window's system menu, which carries the About item.
-    if (e->key() == Qt::Key_Space && (e->modifiers() & Qt::AltModifier)) {
-        ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
-        return;
-    }
-    CDialogBase::keyPressEvent(e);
 }
 
 void CMonitorDlg::ShowSystemMenu(QPoint screenPos) {

@@ -105,7 +105,6 @@ protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
     // Start-up and shut-down steps, in the order OnInitDialog and OnExit call them;

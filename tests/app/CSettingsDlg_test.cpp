@@ -129,7 +129,6 @@ protected:
         dlg = std::make_unique<TraceMonitorDlg>(options);
         dlg->fileSettings = DefaultSettings();
         ASSERT_TRUE(dlg->Initialize());
-        dlg->SetWorkDir(dir.path());
         dlg->trace.clear();
         // A row no redraw would keep: its presence afterwards means no redraw.
         dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
@@ -156,6 +155,7 @@ protected:
     std::string Log() const { return ReadWholeFile(AccessLogPath(dir.path(), FixedNoon())); }
 
     TempDir dir;
+    ScopedWorkDir inDir{dir.path()};
     std::unique_ptr<TraceMonitorDlg> dlg;
 };
 

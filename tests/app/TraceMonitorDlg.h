@@ -9,11 +9,31 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/CMonitorDlg.h"
 #include "platform/PopupMenuUi.h"
 #include "support/TestSupport.h"
+
+// Makes a folder the process's working directory while it lives, so that the files the
+// window writes during initialisation land there.
+class ScopedWorkDir {
+public:
+    explicit ScopedWorkDir(const std::string& dir) {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd)) old_ = cwd;
+        if (::chdir(dir.c_str()) != 0) old_.clear();
+    }
+    ~ScopedWorkDir() {
+        if (!old_.empty() && ::chdir(old_.c_str()) != 0) {}
+    }
+    ScopedWorkDir(const ScopedWorkDir&) = delete;
+    ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+
+private:
+    std::string old_;
+};
 
 // The widget tests share one application object.
 inline void EnsureApplication() {

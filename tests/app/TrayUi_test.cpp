@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -34,7 +35,7 @@ protected:
     // Initialises and shows the window, with the working directory in a temporary folder.
     void Start() {
         ASSERT_TRUE(dlg->Initialize());
-        dlg->SetWorkDir(dir.path());
+        ASSERT_EQ(dlg->WorkingDirectory(), dir.path());
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
         dlg->trace.clear();
@@ -57,6 +58,7 @@ protected:
     }
 
     TempDir dir;
+    ScopedWorkDir inDir{dir.path()};
     std::unique_ptr<TraceMonitorDlg> dlg;
 };
 
@@ -287,7 +289,7 @@ TEST_P(ExitTest, StepsRunInOrder) {
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->Mailslot(), -1);
     const std::string log = ReadWholeFile(AccessLogPath(dir.path(), FixedNoon()));
-    EXPECT_EQ(log, c.logging ? "2024.03.05 12:00:00 - End Log\n" : "");
+    EXPECT_EQ(log, c.logging ? "2024.03.05 12:00:00 - Start Log\n2024.03.05 12:00:00 - End Log\n" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -345,6 +347,29 @@ TEST_F(TrayTest, SystemCommandSixteenRunsTheAboutBox) {
     dlg->OnSysCommand(0xF020);  // minimise
     QCoreApplication::processEvents();
     EXPECT_FALSE(seen);
+}
+
+TEST_F(TrayTest, AltSpaceOpensTheSystemMenuWhereverTheFocusIs) {
+    Start();
+    dlg->activateWindow();
+    QApplication::setActiveWindow(dlg.get());
+    dlg->ConnectionList().widget()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), dlg->ConnectionList().widget());
+    QStringList items;
+    bool aboutSeen = false;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator()) items << a->text();
+        AnswerNextModal([](CDialogBase* about) { ClickButton(about, IDOK); }, &aboutSeen);
+        QTest::keyClick(menu, Qt::Key_A);  // the About item's mnemonic
+        if (menu->isVisible()) menu->close();
+    });
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(items.size(), 2);
+    EXPECT_TRUE(items.contains(QStringLiteral("Tolvara 정보(&A)...")));
+    EXPECT_TRUE(aboutSeen);
 }
 
 // ---- no notification area ----
