@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -277,6 +278,8 @@ TEST_P(ExitTest, StepsRunInOrder) {
     dlg->mailslotHandle = c.mailslot ? 7 : -1;
     Start();
     ASSERT_NE(dlg->TrayIcon(), nullptr);
+    EXPECT_EQ(dlg->TrayIcon()->toolTip(), QStringLiteral("Tolvara 1.0"));
+    EXPECT_FALSE(dlg->TrayIcon()->icon().isNull());
     ASSERT_GT(dlg->ImageList().GetImageCount(), 0);
 
     dlg->OnCommandId(32774);
@@ -402,6 +405,11 @@ TEST_F(TrayTest, WithoutATrayHidingMinimisesAndSaysSoOnce) {
     ASSERT_EQ(notices.size(), 1);
     EXPECT_TRUE(notices[0]->isVisibleTo(dlg.get()));
     EXPECT_FALSE(notices[0]->text().isEmpty());
+    // For people to look at: the notice must not cover the buttons.
+    const QString artifacts = QStringLiteral(TOLVARA_BIN_DIR "/../artifacts");
+    QDir().mkpath(artifacts);
+    dlg->showNormal();
+    dlg->grab().save(artifacts + QStringLiteral("/no-tray-notice.png"));
 
     // A left click, were there an icon to click, restores the window.
     dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN);
