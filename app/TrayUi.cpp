@@ -1,5 +1,7 @@
 // The main window's notification-area icon, popup menus, system menu and exit.
+#include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <cstring>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -97,4 +99,8 @@ void CMonitorDlg::OnExit() {
     if (settings_.keepAccessLog) WriteAccessLog(LOG_END);
     RemoveTrayIcon();
     DestroyWindow();
+    // Dialogs still open (the exit item works while one is) go with the window, as owned
+    // windows would; otherwise their loops would keep the program running without its icon.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w); d && d != this && d->isVisible() && d->isModal()) d->done(IDCANCEL);
 }

@@ -318,6 +318,26 @@ TEST_F(TrayTest, ExitFromTheTrayMenuEndsTheModalRun) {
     EXPECT_EQ(dlg->trace.back(), "DestroyWindow");
 }
 
+TEST_F(TrayTest, ExitWhileADialogIsOpenClosesItAndEndsTheRun) {
+    bool aboutClosed = false, seen = false;
+    PopupRecorder menus;
+    menus.answer = 32774;
+    QTimer::singleShot(0, [&] {
+        AnswerNextModal(
+            [&](CDialogBase* about) {
+                dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+                QCoreApplication::processEvents();  // the chosen exit command runs
+                aboutClosed = !about->isVisible();
+            },
+            &seen);
+        dlg->OnSysCommand(IDM_ABOUTBOX);
+    });
+    EXPECT_EQ(dlg->DoModal(), IDCANCEL);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(aboutClosed);
+    EXPECT_TRUE(dlg->IsDestroyed());
+}
+
 // ---- system menu ----
 
 TEST_F(TrayTest, SystemCommandSixteenRunsTheAboutBox) {
