@@ -178,8 +178,6 @@ public:
     int showNamesAtTimer = -1;
     bool peerLinkReadyAtReceiver = false;
 
-    using CMonitorDlg::keyPressEvent;
-
 protected:
     void AddTrayIcon() override {
         trace.push_back("AddTrayIcon");
