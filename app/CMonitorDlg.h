@@ -65,7 +65,6 @@ public:
     void OnSettings();
     void OnViewAccessLog();
 
-    void RefreshConnectionsIfIdle() { OnTimer(TIMER_REFRESH); }
     int FillConnectionList(int count);
     virtual void WriteAccessLog(int mode, const std::string& text = {});
 
