@@ -1,0 +1,43 @@
+#include "lookup/CComputerNameDlg.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include "lookup/ComputerName.h"
+#include "platform/IpAddressWidget.h"
+
+CComputerNameDlg::CComputerNameDlg(QWidget* parent) : CDialogBase(IDD_COMPUTER_NAME, parent) {
+    if (auto* result = Item<QLabel>(IDC_NAME_RESULT)) {
+        // A name comes from the resolver, so it is never read as markup.
+        result->setTextFormat(Qt::PlainText);
+        result->setWordWrap(true);
+        result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+    if (auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS))
+        connect(ip, &IpAddressWidget::fieldChanged, this, [this] { OnAddressChanged(); });
+}
+
+bool CComputerNameDlg::OnInitDialog() {
+    CDialogBase::OnInitDialog();
+    if (!preset_.empty()) SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
+    else GetDlgItem(IDC_START_LOOKUP)->setEnabled(false);
+    return true;
+}
+
+void CComputerNameDlg::OnCommand(int id) {
+    if (id == IDC_START_LOOKUP) OnStart();
+    else CDialogBase::OnCommand(id);
+}
+
+void CComputerNameDlg::OnAddressChanged() {
+    GetDlgItem(IDC_START_LOOKUP)->setEnabled(GetDlgItemText(IDC_IP_ADDRESS).left(15) != QLatin1String("0.0.0.0"));
+}
+
+void CComputerNameDlg::OnStart() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetDlgItemText(IDC_NAME_RESULT, QString());
+    const std::string address = GetDlgItemText(IDC_IP_ADDRESS).left(15).toStdString();
+    SetDlgItemText(IDC_NAME_RESULT, QString::fromStdString(ComputerNameResultText(address)));
+    GetDlgItem(IDC_IP_ADDRESS)->setFocus();
+    QApplication::restoreOverrideCursor();
+}
