@@ -18,8 +18,11 @@ PACKAGES=(
   xvfb xauth trayer xdotool x11-apps imagemagick x11-utils
   # the MIB-II agent is checked against a real SNMP daemon and client
   snmpd snmp
-  # ip(8) for tests that build their own network namespaces
-  iproute2
+  # tests that build their own network namespaces and hosts in them, filter and
+  # capture their traffic, and decode it with a real dissector
+  iproute2 util-linux nftables tshark dnsmasq-base
+  # file capabilities for the built program (port 138, raw ICMP)
+  libcap2-bin
 )
 
 log() { printf 'setup: %s\n' "$*" >&2; }
