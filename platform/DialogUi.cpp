@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -20,7 +21,9 @@
 QFont DialogFont(const char* face, int pointSize) {
     // Gulim is not on Linux desktops; these Korean faces stand in for it in this order.
     static const bool substituted = [] {
-        QFont::insertSubstitutions("Gulim", {"Baekmuk Gulim", "NanumGothic", "Noto Sans CJK KR", "UnDotum"});
+        const QStringList faces = {"Baekmuk Gulim", "NanumGothic", "Noto Sans CJK KR", "UnDotum"};
+        QFont::insertSubstitutions(QStringLiteral("Gulim"), faces);
+        QFont::insertSubstitutions(QStringLiteral("굴림"), faces);
         return true;
     }();
     (void)substituted;
@@ -37,7 +40,19 @@ DialogBaseUnits BaseUnitsOf(const QFont& font) {
 
 CDialogBase::CDialogBase(int templateId, QWidget* parent) : QDialog(parent), template_(FindDialogTemplate(templateId)) {
     if (!template_) throw std::invalid_argument("no dialog template " + std::to_string(templateId));
+    hwnd_ = MakeWindowRef(this, posted_);
     Build();
+}
+
+CDialogBase::~CDialogBase() { hwnd_.Invalidate(); }
+
+bool CDialogBase::event(QEvent* e) {
+    if (e->type() == PostedWakeEventType()) {
+        PostedMessage m;
+        if (posted_->Pop(m)) OnPostedMessage(m);
+        return true;
+    }
+    return QDialog::event(e);
 }
 
 int CDialogBase::ControlId(const QWidget* w) {
@@ -78,6 +93,15 @@ void CDialogBase::Build() {
             w = new QCheckBox(caption, this);
             break;
         case ControlKind::Edit: {
+            if (c.style & ES_MULTILINE) {
+                auto* e = new QPlainTextEdit(this);
+                e->setReadOnly(c.style & ES_READONLY);
+                // Without automatic horizontal scrolling a multi-line edit wraps its lines.
+                e->setLineWrapMode(c.style & ES_AUTOHSCROLL ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+                e->setVerticalScrollBarPolicy(c.style & WS_VSCROLL ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+                w = e;
+                break;
+            }
             auto* e = new QLineEdit(this);
             if (c.style & ES_NUMBER)
                 e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
@@ -129,6 +153,9 @@ void CDialogBase::Build() {
         if (c.kind == ControlKind::RadioButton && !(c.style & WS_TABSTOP)) w->setFocusPolicy(Qt::ClickFocus);
         const PixelRect r = DialogUnitsToPixels(c.x, c.y, c.w, c.h, units_);
         w->setGeometry(r.x, r.y, r.w, r.h);
+        // Earlier controls lie above later ones, so a group box that comes after the
+        // edits it frames does not swallow their clicks.
+        w->lower();
         w->setProperty("dlgId", c.id);
         if (c.id != IDC_STATIC) w->setObjectName(QStringLiteral("ctl_%1").arg(c.id));
     }
@@ -146,6 +173,7 @@ QWidget* CDialogBase::GetDlgItem(int id) const {
 void CDialogBase::SetDlgItemText(int id, const QString& text) {
     QWidget* w = GetDlgItem(id);
     if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) m->setPlainText(text);
     else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
     else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) ip->setAddress(text);
@@ -154,6 +182,7 @@ void CDialogBase::SetDlgItemText(int id, const QString& text) {
 QString CDialogBase::GetDlgItemText(int id) const {
     QWidget* w = GetDlgItem(id);
     if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* m = qobject_cast<QPlainTextEdit*>(w)) return m->toPlainText();
     if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
     if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
     if (auto* ip = qobject_cast<IpAddressWidget*>(w)) return ip->text();
@@ -176,8 +205,8 @@ void CDialogBase::CheckDlgButton(int id, bool checked) {
 }
 
 void CDialogBase::OnCommand(int id) {
-    if (id == 1) OnOK();
-    else if (id == 2) OnCancel();
+    if (id == IDOK) OnOK();
+    else if (id == IDCANCEL) OnCancel();
 }
 
 int CDialogBase::DoModal() {

@@ -2,6 +2,10 @@
 #include <QDialog>
 #include <QFont>
 #include <QString>
+#include <memory>
+
+#include "platform/PostedEvent.h"
+#include "platform/WindowRef.h"
 
 #include "res/DialogUnits.h"
 #include "res/Templates.h"
@@ -19,6 +23,11 @@ class CDialogBase : public QDialog {
     Q_OBJECT
 public:
     explicit CDialogBase(int templateId, QWidget* parent = nullptr);
+    ~CDialogBase() override;
+
+    // The handle workers post to; messages arrive at OnPostedMessage on this thread,
+    // and posts after the dialog is gone are dropped.
+    const WindowRef& Handle() const { return hwnd_; }
 
     QWidget* GetDlgItem(int id) const;
     template <class T>
@@ -41,10 +50,14 @@ public:
 
 protected:
     virtual bool OnInitDialog() { return true; }
-    virtual void OnOK() { EndDialog(1); }
-    virtual void OnCancel() { EndDialog(2); }
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
     virtual void OnCommand(int id);
 
+    // A message a worker posted to Handle().
+    virtual void OnPostedMessage(PostedMessage& /*message*/) {}
+
+    bool event(QEvent* e) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
     void showEvent(QShowEvent* e) override;
@@ -52,6 +65,8 @@ protected:
 private:
     void Build();
     const DialogTemplate* template_;
+    std::shared_ptr<PostedQueue> posted_ = std::make_shared<PostedQueue>();
+    WindowRef hwnd_;
     DialogBaseUnits units_{};
     bool placed_ = false;
 };

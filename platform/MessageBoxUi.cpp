@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "platform/Messages.h"
+#include "res/Resource.h"
 
 namespace {
 MessageBoxHook& Hook() {

@@ -4,6 +4,11 @@
 
 class QWidget;
 
+// Message-box styles the program uses.
+inline constexpr unsigned MB_OK = 0x0;
+inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
+inline constexpr unsigned MB_TOPMOST = 0x40000;
+
 struct MessageBoxRequest {
     QWidget* owner;  // null for a plain application box
     QString text;

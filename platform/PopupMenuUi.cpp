@@ -17,10 +17,14 @@ void SetPopupMenuHook(PopupMenuHook hook) { Hook() = std::move(hook); }
 int TrackPopupMenu(int menuId, QPoint screenPos, QWidget* owner) {
     if (Hook()) return Hook()(menuId, screenPos);
     const MenuTemplate* t = FindMenuTemplate(menuId);
-    if (!t) return 0;
+    return t ? TrackPopupMenu(*t, screenPos, owner) : 0;
+}
+
+int TrackPopupMenu(const MenuTemplate& t, QPoint screenPos, QWidget* owner) {
+    if (Hook()) return Hook()(t.id, screenPos);
     QMenu menu(owner);
-    menu.setObjectName(QStringLiteral("menu_%1").arg(menuId));
-    for (const MenuItemTemplate& item : t->items) {
+    menu.setObjectName(QStringLiteral("menu_%1").arg(t.id));
+    for (const MenuItemTemplate& item : t.items) {
         if (item.command == 0) {
             menu.addSeparator();
             continue;

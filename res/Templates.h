@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "res/Resource.h"
+
 // Dialogs, menus and strings as data, addressed by their numeric resource ids.
 // Rectangles are in dialog units; the GUI layer converts them from the dialog font.
 
@@ -28,14 +30,16 @@ inline constexpr uint32_t WS_BORDER = 0x00800000;
 inline constexpr uint32_t SS_CENTER = 0x00000001;
 inline constexpr uint32_t SS_SUNKEN = 0x00001000;
 inline constexpr uint32_t WS_EX_DLGMODALFRAME = 0x10000000;  // kept in style for brevity
+inline constexpr uint32_t ES_MULTILINE = 0x0004;
+inline constexpr uint32_t ES_AUTOVSCROLL = 0x0040;
 inline constexpr uint32_t ES_AUTOHSCROLL = 0x0080;
+inline constexpr uint32_t ES_READONLY = 0x0800;
 inline constexpr uint32_t ES_NUMBER = 0x2000;
 inline constexpr uint32_t LVS_REPORT = 0x0001;
 inline constexpr uint32_t LVS_SINGLESEL = 0x0004;
 inline constexpr uint32_t LVS_SHOWSELALWAYS = 0x0008;
+inline constexpr uint32_t LBS_NOTIFY = 0x0001;
 inline constexpr uint32_t LBS_SORT = 0x0002;
-
-inline constexpr int IDC_STATIC = -1;
 
 struct ControlTemplate {
     int id;
@@ -65,18 +69,6 @@ struct MenuTemplate {
     int id;
     std::vector<MenuItemTemplate> items;  // the first submenu, which is what is shown
 };
-
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDD_MONITOR = 102;
-inline constexpr int IDD_SETTINGS = 145;
-inline constexpr int IDR_LIST_POPUP = 104;
-inline constexpr int IDR_TRAY_MENU = 150;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDI_MAINFRAME = 128;
-inline constexpr int IDB_CONN_IMAGES = 144;
-inline constexpr int IDB_ABOUT_PICTURE = 154;
-inline constexpr int IDB_AD_PICTURE = 155;
-inline constexpr int IDM_ABOUTBOX = 16;
 
 // Null when no such template exists.
 const DialogTemplate* FindDialogTemplate(int id);
