@@ -73,6 +73,19 @@ bool WriteSettingsFile(const std::string& path, const MonitorSettings& s) {
     return ok;
 }
 
+IgnoreFlags IgnoreFlagsOf(const MonitorSettings& s) {
+    IgnoreFlags f;
+    f.http = s.ignoreHttp != 0;
+    f.https = s.ignoreHttps != 0;
+    f.telnet = s.ignoreTelnet != 0;
+    f.ftp = s.ignoreFtp != 0;
+    f.pop3 = s.ignorePop3 != 0;
+    f.nntp = s.ignoreNntp != 0;
+    f.netbios = s.ignoreNetbios != 0;
+    f.smtp = s.ignoreSmtp != 0;
+    return f;
+}
+
 int RefreshPeriodMs(int32_t refreshInterval) {
     if (refreshInterval <= 0) refreshInterval = DEFAULT_REFRESH_INTERVAL;
     if (refreshInterval > MAX_REFRESH_INTERVAL) refreshInterval = MAX_REFRESH_INTERVAL;

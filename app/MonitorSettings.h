@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "monitor/ConnectionHistory.h"
+
 // The whole settings file: 20 raw bytes, two little-endian 32-bit integers and twelve
 // one-byte flags (0 off, anything else on).
 struct MonitorSettings {
@@ -37,6 +39,9 @@ MonitorSettings DecodeSettings(const uint8_t* bytes, size_t length);
 bool ReadSettingsFile(const std::string& path, MonitorSettings& out);
 // Replaces the file whole through a temporary file; false when it could not be written.
 bool WriteSettingsFile(const std::string& path, const MonitorSettings& s);
+
+// The eight ignore flags, on for any non-zero byte.
+IgnoreFlags IgnoreFlagsOf(const MonitorSettings& s);
 
 // Refresh period the timer actually runs with: an interval of 0 or less would make a
 // busy timer, so it runs at the default; a huge one is capped.

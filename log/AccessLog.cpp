@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/TextUtil.h"
+
 namespace {
 
 ProgramSpawner& CurrentSpawner() {
@@ -43,9 +45,7 @@ std::string AccessLogFileName(const LocalTime& now) {
 }
 
 std::string AccessLogPath(const std::string& workDir, const LocalTime& now) {
-    if (workDir.empty()) return AccessLogFileName(now);
-    if (workDir.back() == '/') return workDir + AccessLogFileName(now);
-    return workDir + "/" + AccessLogFileName(now);
+    return JoinPath(workDir, AccessLogFileName(now));
 }
 
 void WriteAccessLog(const std::string& workDir, int mode, const std::string& text, const LocalTime& now) {

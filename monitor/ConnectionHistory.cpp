@@ -3,35 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/TextUtil.h"
+
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads a decimal number of 1..maxDigits digits no larger than maxValue at text[pos].
-bool ReadNumber(const std::string& text, size_t& pos, int maxDigits, int maxValue, int& value) {
-    size_t start = pos;
-    long v = 0;
-    while (pos < text.size() && IsDigit(text[pos])) {
-        if (static_cast<int>(pos - start) == maxDigits) return false;
-        v = v * 10 + (text[pos] - '0');
-        ++pos;
-    }
-    if (pos == start || v > maxValue) return false;
-    value = static_cast<int>(v);
+// A port of the event text: one to five digits, at most 65535.
+bool ReadPort(const std::string& text, size_t& pos, int& port) {
+    int64_t v;
+    if (!ReadDecimal(text, pos, DecimalRule{0, 65535, false, false, 5}, v)) return false;
+    port = static_cast<int>(v);
     return true;
-}
-
-bool IsDottedAddress(const std::string& address) {
-    size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= address.size() || address[pos] != '.') return false;
-            ++pos;
-        }
-        int octet;
-        if (!ReadNumber(address, pos, 3, 255, octet)) return false;
-    }
-    return pos == address.size();
 }
 
 bool ExpectSpace(const std::string& text, size_t& pos) {
@@ -50,12 +31,12 @@ bool ParseConnEvent(const std::string& text, ConnEvent& out) {
     const size_t space = text.find(' ', pos);
     if (space == std::string::npos) return false;
     const std::string address = text.substr(pos, space - pos);
-    if (address.size() > 15 || !IsDottedAddress(address)) return false;
+    if (!IsDottedIPv4(address)) return false;
     pos = space + 1;
 
     int remotePort, localPort;
-    if (!ReadNumber(text, pos, 5, 65535, remotePort) || !ExpectSpace(text, pos) ||
-        !ReadNumber(text, pos, 5, 65535, localPort) || pos != text.size())
+    if (!ReadPort(text, pos, remotePort) || !ExpectSpace(text, pos) || !ReadPort(text, pos, localPort) ||
+        pos != text.size())
         return false;
 
     ConnEvent ev{};
@@ -67,17 +48,17 @@ bool ParseConnEvent(const std::string& text, ConnEvent& out) {
     return true;
 }
 
-bool IsIgnoredPort(const MonitorSettings& s, int remotePort) {
+bool IsIgnoredPort(const IgnoreFlags& ignore, int remotePort) {
     switch (remotePort) {
         case 20:
-        case 21: return s.ignoreFtp != 0;
-        case 23: return s.ignoreTelnet != 0;
-        case 25: return s.ignoreSmtp != 0;
-        case 80: return s.ignoreHttp != 0;
-        case 110: return s.ignorePop3 != 0;
-        case 119: return s.ignoreNntp != 0;
-        case 139: return s.ignoreNetbios != 0;
-        case 443: return s.ignoreHttps != 0;
+        case 21: return ignore.ftp;
+        case 23: return ignore.telnet;
+        case 25: return ignore.smtp;
+        case 80: return ignore.http;
+        case 110: return ignore.pop3;
+        case 119: return ignore.nntp;
+        case 139: return ignore.netbios;
+        case 443: return ignore.https;
         default: return false;
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
 #include <string>
 
-#include "app/MonitorSettings.h"
 #include "platform/LocalTime.h"
 #include "ports/CPortNameTable.h"
 
@@ -22,8 +21,20 @@ struct ConnEvent {
 // 0..65535; anything else is rejected and out is left untouched.
 bool ParseConnEvent(const std::string& text, ConnEvent& out);
 
-// Whether the user chose not to hear of connections with this remote port.
-bool IsIgnoredPort(const MonitorSettings& settings, int remotePort);
+// The services whose connections the user chose not to hear of.
+struct IgnoreFlags {
+    bool http = false;
+    bool https = false;
+    bool telnet = false;
+    bool ftp = false;
+    bool pop3 = false;
+    bool nntp = false;
+    bool netbios = false;
+    bool smtp = false;
+};
+
+// Whether connections with this remote port are ignored.
+bool IsIgnoredPort(const IgnoreFlags& ignore, int remotePort);
 
 // The dated history line (UTF-8), with port names from the table.
 std::string FormatHistoryLine(const LocalTime& now, const ConnEvent& event, const CPortNameTable& portNames);

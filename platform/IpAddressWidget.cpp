@@ -7,6 +7,8 @@
 #include <QRegularExpressionValidator>
 #include <QStringList>
 
+#include "platform/TextUtil.h"
+
 IpAddressWidget::IpAddressWidget(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setAutoFillBackground(true);
@@ -59,19 +61,14 @@ void IpAddressWidget::clear() {
 }
 
 void IpAddressWidget::setAddress(const QString& dotted) {
-    const QStringList parts = dotted.trimmed().split('.');
-    bool valid = parts.size() == 4;
-    for (const QString& p : parts) {
-        bool ok = false;
-        const int v = p.toInt(&ok);
-        if (!ok || v < 0 || v > 255 || p.size() > 3) valid = false;
-    }
-    if (!valid) {
+    uint32_t address;
+    if (!ParseDottedIPv4(dotted.trimmed().toStdString(), address)) {
         clear();
         return;
     }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&address);
     for (int i = 0; i < 4; ++i) {
-        const QString v = QString::number(parts[i].toInt());
+        const QString v = QString::number(bytes[i]);
         if (fields_[i]->text() == v) continue;
         fields_[i]->setText(v);
         emit fieldChanged(i);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "messaging/PeerConstants.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -63,20 +64,13 @@ bool ParseServiceLine(const char* line, ServiceEntry& out) {
     entry.name[nameLength] = '\0';
 
     while (*p && IsBlank(at(p))) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (!(*p >= '0' && *p <= '9')) return false;
-    long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) return false;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX || value < INT_MIN) return false;
+    // A port that does not fit 32 bits gives no entry rather than a wrapped number.
+    const std::string_view rest(p);
+    size_t used = 0;
+    int64_t value;
+    if (!ReadDecimal(rest, used, DecimalRule{INT32_MIN, INT32_MAX, true, false, 0}, value)) return false;
     entry.port = static_cast<int32_t>(value);
+    p += used;
 
     while (*p && IsBlank(at(p))) ++p;
     entry.protocolLetter = *p;

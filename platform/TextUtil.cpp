@@ -1,0 +1,177 @@
+#include "platform/TextUtil.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the well-formed UTF-8 sequence at s[0], or 0 when it is malformed.
+size_t Utf8SequenceLength(std::string_view s) {
+    const auto b0 = static_cast<unsigned char>(s[0]);
+    if (b0 < 0x80) return 1;
+    size_t n;
+    unsigned lowest;
+    if (b0 >= 0xC2 && b0 <= 0xDF) n = 2, lowest = 0x80;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) n = 3, lowest = 0x800;
+    else if (b0 >= 0xF0 && b0 <= 0xF4) n = 4, lowest = 0x10000;
+    else return 0;
+    if (s.size() < n) return 0;
+    unsigned cp = b0 & (0x7F >> n);
+    for (size_t i = 1; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < lowest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+bool IsCp949Lead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+// Runs iconv over the whole input; where it stops at a sequence it cannot take,
+// `replace` says how many input bytes to skip and what to write instead.
+template <class Replace>
+std::string Convert(const char* to, const char* from, std::string_view in, Replace replace) {
+    std::string out;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+    out.reserve(in.size() * 3 / 2 + 4);
+    char buffer[1024];
+    size_t pos = 0;
+    while (pos < in.size()) {
+        char* inPtr = const_cast<char*>(in.data() + pos);
+        size_t inLeft = in.size() - pos;
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        const int err = errno;
+        out.append(buffer, static_cast<size_t>(outPtr - buffer));
+        pos = static_cast<size_t>(inPtr - in.data());
+        if (r != static_cast<size_t>(-1) || pos >= in.size()) continue;
+        if (err == E2BIG) continue;
+        // EILSEQ or EINVAL (cut short at the end): replace and go on after it.
+        pos += replace(in.substr(pos), out);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return out;
+}
+
+}  // namespace
+
+bool IsDottedIPv4(std::string_view text) {
+    uint32_t ignored;
+    return ParseDottedIPv4(text, ignored);
+}
+
+bool ParseDottedIPv4(std::string_view text, uint32_t& networkOrder) {
+    if (text.empty() || text.size() > 15) return false;
+    const DecimalRule octet{0, 255, false, false, 3};
+    uint8_t bytes[4];
+    size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.') return false;
+            ++pos;
+        }
+        int64_t v;
+        if (!ReadDecimal(text, pos, octet, v)) return false;
+        bytes[part] = static_cast<uint8_t>(v);
+    }
+    if (pos != text.size()) return false;
+    uint32_t n;
+    std::memcpy(&n, bytes, sizeof n);
+    networkOrder = n;
+    return true;
+}
+
+std::string FormatDottedIPv4(const uint8_t b[4]) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+std::string FormatDottedIPv4(uint32_t networkOrder) {
+    uint8_t b[4];
+    std::memcpy(b, &networkOrder, sizeof b);
+    return FormatDottedIPv4(b);
+}
+
+bool ReadDecimal(std::string_view text, size_t& pos, const DecimalRule& rule, int64_t& value) {
+    size_t p = pos;
+    bool negative = false;
+    if (rule.sign && p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+    const size_t first = p;
+    // Kept just past the widest bound, so it never overflows however long the digits run.
+    const int64_t cap = (rule.max > -rule.min ? rule.max : -rule.min) + 1;
+    int64_t magnitude = 0;
+    for (; p < text.size() && IsDigit(text[p]); ++p) {
+        if (rule.maxDigits > 0 && static_cast<int>(p - first) == rule.maxDigits) return false;
+        magnitude = magnitude * 10 + (text[p] - '0');
+        if (magnitude > cap) magnitude = cap;
+    }
+    if (p == first) return false;
+    int64_t v = negative ? -magnitude : magnitude;
+    if (v < rule.min || v > rule.max) {
+        if (!rule.saturate) return false;
+        v = v < rule.min ? rule.min : rule.max;
+    }
+    value = v;
+    pos = p;
+    return true;
+}
+
+int32_t SaturatingAtoi(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r' ||
+                                 text[pos] == '\v' || text[pos] == '\f'))
+        ++pos;
+    int64_t v = 0;
+    if (!ReadDecimal(text, pos, DecimalRule{INT32_MIN, INT32_MAX, true, true, 0}, v)) return 0;
+    return static_cast<int32_t>(v);
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += name;
+    return path;
+}
+
+std::string Utf8ToCp949(std::string_view utf8) {
+    return Convert("CP949", "UTF-8", utf8, [](std::string_view rest, std::string& out) {
+        out += '?';
+        const size_t n = Utf8SequenceLength(rest);
+        return n ? n : size_t{1};
+    });
+}
+
+std::string Cp949ToUtf8(std::string_view cp949) {
+    return Convert("UTF-8", "CP949", cp949, [](std::string_view, std::string& out) {
+        out += "\xEF\xBF\xBD";
+        return size_t{1};
+    });
+}
+
+size_t Cp949PrefixLength(std::string_view cp949, size_t maxBytes) {
+    size_t pos = 0;
+    while (pos < cp949.size()) {
+        const size_t n = IsCp949Lead(static_cast<unsigned char>(cp949[pos])) && pos + 1 < cp949.size() ? 2 : 1;
+        if (pos + n > maxBytes) break;
+        pos += n;
+    }
+    return pos;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t n = Utf8SequenceLength(text.substr(pos));
+        if (n == 0) return false;
+        pos += n;
+    }
+    return true;
+}
