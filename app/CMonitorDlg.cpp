@@ -5,37 +5,32 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QShortcut>
-#include <QSystemTrayIcon>
 #include <QTreeWidget>
 #include <climits>
 #include <unistd.h>
 
 #include "log/AccessLog.h"
 #include "platform/Messages.h"
-#include "platform/PostedEvent.h"
+#include "platform/PopupMenuUi.h"
+#include "platform/TextUtil.h"
 #include "platform/VantleUi.h"
 #include "res/BitmapsUi.h"
 
 int CMonitorDlg::startupFlag = 1;
 
-namespace {
-constexpr int SC_CLOSE = 0xF060;
-}
-
 CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
-    : CDialogBase(IDD_MONITOR, parent),
-      options_(std::move(options)),
-      agent_(std::make_unique<CNetTableAgent>(options_.agentLibraryPath)) {
+    : CDialogBase(IDD_MONITOR, parent), options_(std::move(options)) {
     // A visible popup with caption and system menu, no minimise or maximise box; a
     // top-level window of its own so it has a taskbar button while shown.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    hwnd_ = MakeWindowRef(this);
-    history_ = Item<QListWidget>(1036);
-    friendList_ = CListCtrl(Item<QTreeWidget>(1014));
-    connList_ = CListCtrl(Item<QTreeWidget>(1000));
+    monitor_.agent = options_.agentInit && options_.agentQuery
+                         ? std::make_unique<CNetTableAgent>(options_.agentInit, options_.agentQuery)
+                         : std::make_unique<CNetTableAgent>(options_.agentLibraryPath);
+    monitor_.history = Item<QListWidget>(IDC_HISTORY);
+    monitor_.connList = CListCtrl(Item<QTreeWidget>(IDC_CONN_LIST));
+    friends_.friendList = CListCtrl(Item<QTreeWidget>(IDC_FRIEND_LIST));
     icon_ = LoadIconResource(IDI_MAINFRAME);
     refreshTimer_.setTimerType(Qt::CoarseTimer);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { OnTimer(TIMER_REFRESH); });
@@ -44,40 +39,52 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
     // shortcut, because the focused list would otherwise take the space key itself.
     auto* systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(systemMenuKey, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
-    for (QTreeWidget* list : {connList_.widget(), friendList_.widget()}) {
+    for (QTreeWidget* list : {monitor_.connList.widget(), friends_.friendList.widget()}) {
         list->setContextMenuPolicy(Qt::DefaultContextMenu);
         list->viewport()->installEventFilter(this);
     }
 }
 
 CMonitorDlg::~CMonitorDlg() {
-    // Workers that still hold the handle see a window that is gone.
-    hwnd_.Invalidate();
-    if (peerLink_) peerLink_->hwnd.Invalidate();
+    // Workers that still hold the handle (the peer receiver among them) see a window
+    // that is gone.
+    Handle().Invalidate();
 }
+
+void CMonitorDlg::Step(const char* name) const {
+    if (options_.onStep) options_.onStep(name);
+}
+
+std::string CMonitorDlg::WorkFile(const char* name) const { return JoinPath(workDir_, name); }
 
 bool CMonitorDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    // The system menu item lives in our own system menu (Alt+Space); see ShowSystemMenu.
+    if (const MenuTemplate* t = FindMenuTemplate(IDR_SYSTEM_MENU)) systemMenu_ = *t;
+    const char* about = LoadStringResource(IDS_ABOUTBOX);
+    if (about && *about) {
+        systemMenu_.items.push_back({0, nullptr});
+        systemMenu_.items.push_back({IDM_ABOUTBOX, about});
+    }
     setWindowIcon(icon_);
 
     char cwd[PATH_MAX];
     workDir_ = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
 
     AddTrayIcon();
-    mailslot_ = CreateMessengerMailslot();
+    messaging_.mailslot = CreateMessengerMailslot();
 
-    connList_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    imageList_.Create(LoadBitmapResource(IDB_CONN_IMAGES), 16, 1, Qt::white);
-    connList_.SetImageList(&imageList_);
-    connList_.InsertColumn(0, QStringLiteral("상대방 주소"), 170);
-    connList_.InsertColumn(1, QStringLiteral("자기 주소"), 170);
-    connList_.InsertColumn(2, QStringLiteral("Proto"), 45);
-    connList_.InsertColumn(3, QStringLiteral("상 태"), 90);
+    CListCtrl& connList = monitor_.connList;
+    connList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    monitor_.imageList.Create(LoadBitmapResource(IDB_CONN_IMAGES), 16, 1, Qt::white);
+    connList.SetImageList(&monitor_.imageList);
+    connList.InsertColumn(0, QStringLiteral("상대방 주소"), 170);
+    connList.InsertColumn(1, QStringLiteral("자기 주소"), 170);
+    connList.InsertColumn(2, QStringLiteral("Proto"), 45);
+    connList.InsertColumn(3, QStringLiteral("상 태"), 90);
 
-    friendList_.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    friendList_.InsertColumn(0, QStringLiteral("친구 주소"), 95);
-    friendList_.InsertColumn(1, QStringLiteral("상 태"), 65);
+    friends_.friendList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    friends_.friendList.InsertColumn(0, QStringLiteral("친구 주소"), 95);
+    friends_.friendList.InsertColumn(1, QStringLiteral("상 태"), 65);
 
     LoadFriendFile();
 
@@ -85,16 +92,16 @@ bool CMonitorDlg::OnInitDialog() {
 
     if (!ReadSettings()) settings_ = DefaultSettings();
 
-    tracker_.SetOwner(hwnd_);
+    monitor_.tracker.SetOwner(Handle());
     portNames_.SetShowNames(settings_.showPortNames ? 1 : 0);
 
     if (settings_.keepAccessLog) WriteAccessLog(LOG_START);
 
     SetTimer(TIMER_REFRESH, RefreshPeriodMs(settings_.refreshInterval));
-    if (mailslot_ >= 0) SetTimer(TIMER_MAILSLOT, 3000);
+    if (messaging_.mailslot >= 0) SetTimer(TIMER_MAILSLOT, 3000);
 
-    peerLink_->hwnd = hwnd_;
-    peerLink_->status = 0;
+    messaging_.peerLink->hwnd = Handle();
+    messaging_.peerLink->status = 0;
     StartPeerReceiver();
 
     RefreshConnections();
@@ -114,8 +121,8 @@ int CMonitorDlg::DoModal() {
 }
 
 void CMonitorDlg::OnTimer(int id) {
-    if (id == TIMER_REFRESH && refreshRunning_ == 0) RefreshConnections();
-    if (mailslot_ >= 0 && id == TIMER_MAILSLOT) PollMessengerMailslot();
+    if (id == TIMER_REFRESH && monitor_.refreshRunning == 0) RefreshConnections();
+    if (messaging_.mailslot >= 0 && id == TIMER_MAILSLOT) PollMessengerMailslot();
     if (startupFlag) {
         if (!settings_.showWindowAtStart) {
             windowVisible_ = 0;
@@ -151,8 +158,6 @@ void CMonitorDlg::HideWindow() {
     showMinimized();
 }
 
-bool CMonitorDlg::HasNoTrayNotice() const { return noTrayNotice_ != nullptr; }
-
 void CMonitorDlg::ShowWindow() {
     if (isMinimized()) showNormal();
     else show();
@@ -160,33 +165,28 @@ void CMonitorDlg::ShowWindow() {
 
 void CMonitorDlg::OnCommand(int id) {
     switch (id) {
-    case 1001: OnPing(); break;
-    case 1002: OnComputerName(); break;
-    case 1003: OnWhois(); break;
-    case 1004: OnSettings(); break;
-    case 1005: OnSendMessage(); break;
-    case 1006: OnFriendList(); break;
-    case 1015: OnViewAccessLog(); break;
-    case 32771: OnComputerNameForSelection(); break;
-    case 32772: OnWhoisForSelection(); break;
-    case 32773: OnSendMessageToSelection(); break;
-    case 32774: OnExit(); break;
+    case ID_PING: OnPing(); break;
+    case ID_COMPUTER_NAME: OnComputerName(); break;
+    case ID_WHOIS: OnWhois(); break;
+    case ID_SETTINGS: OnSettings(); break;
+    case ID_SEND_MESSAGE: OnSendMessage(); break;
+    case ID_FRIEND_LIST: OnFriendList(); break;
+    case ID_VIEW_ACCESS_LOG: OnViewAccessLog(); break;
+    case ID_COMPUTER_NAME_FOR_SELECTION: OnComputerNameForSelection(); break;
+    case ID_WHOIS_FOR_SELECTION: OnWhoisForSelection(); break;
+    case ID_SEND_MESSAGE_TO_SELECTION: OnSendMessageToSelection(); break;
+    case ID_EXIT: OnExit(); break;
     default: break;
     }
 }
 
-bool CMonitorDlg::event(QEvent* e) {
-    if (e->type() == PostedEvent::EventType()) {
-        const PostedMessage& m = static_cast<PostedEvent*>(e)->message;
-        switch (m.message) {
-        case WM_CONN_EVENT: OnConnEvent(m.payload); break;
-        case WM_PING_RESULT: OnPingResult(m); break;
-        case WM_PEER_MESSAGE: OnPeerMessage(m); break;
-        default: break;
-        }
-        return true;
+void CMonitorDlg::OnPostedMessage(PostedMessage& m) {
+    switch (m.message) {
+    case WM_CONN_EVENT: OnConnEvent(m.payload); break;
+    case WM_PING_RESULT: OnPingResult(m); break;
+    case WM_PEER_MESSAGE: OnPeerMessage(m); break;
+    default: break;
     }
-    return CDialogBase::event(e);
 }
 
 void CMonitorDlg::contextMenuEvent(QContextMenuEvent* e) {
@@ -199,9 +199,10 @@ bool CMonitorDlg::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::ContextMenu) {
         auto* ce = static_cast<QContextMenuEvent*>(e);
         if (ce->reason() == QContextMenuEvent::Mouse) {
-            if (watched == connList_.widget()->viewport()) OnConnListRightClick(connList_.HitTest(ce->pos()));
-            else if (watched == friendList_.widget()->viewport())
-                OnFriendListRightClick(friendList_.HitTest(ce->pos()));
+            if (watched == monitor_.connList.widget()->viewport())
+                OnConnListRightClick(monitor_.connList.HitTest(ce->pos()));
+            else if (watched == friends_.friendList.widget()->viewport())
+                OnFriendListRightClick(friends_.friendList.HitTest(ce->pos()));
         }
         OnContextMenu(ce->reason() == QContextMenuEvent::Keyboard ? QPoint(-1, -1) : ce->globalPos());
         return true;
@@ -210,15 +211,7 @@ bool CMonitorDlg::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void CMonitorDlg::ShowSystemMenu(QPoint screenPos) {
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("systemMenu"));
-    menu.addAction(QStringLiteral("닫기(&C)\tAlt+F4"))->setData(SC_CLOSE);
-    const char* about = LoadStringResource(IDS_ABOUTBOX);
-    if (about && *about) {
-        menu.addSeparator();
-        menu.addAction(QString::fromUtf8(about))->setData(IDM_ABOUTBOX);
-    }
-    if (QAction* chosen = menu.exec(screenPos)) OnSysCommand(chosen->data().toInt());
+    if (const int command = TrackPopupMenu(systemMenu_, screenPos, this)) OnSysCommand(command);
 }
 
 void CMonitorDlg::SetTimer(int id, int periodMs) {
@@ -228,34 +221,15 @@ void CMonitorDlg::SetTimer(int id, int periodMs) {
 
 void CMonitorDlg::KillTimer(int id) { (id == TIMER_REFRESH ? refreshTimer_ : mailslotTimer_).stop(); }
 
-bool CMonitorDlg::InitializeAgent() { return agent_->Initialize(); }
-
-bool CMonitorDlg::ReadSettings() { return ReadSettingsFile(WorkFile(SETTINGS_FILE_NAME), settings_); }
-
-void CMonitorDlg::WriteSettings() { WriteSettingsFile(WorkFile(SETTINGS_FILE_NAME), settings_); }
-
-void CMonitorDlg::WriteAccessLog(int mode, const std::string& text) {
-    ::WriteAccessLog(workDir_, mode, text, options_.clock());
-}
-
-void CMonitorDlg::OnViewAccessLog() { OpenAccessLogInEditor(workDir_, options_.clock()); }
-
 void CMonitorDlg::CreateAdvertisingControl() {
-    VantleCreateControl("olmarq.tolvara.v10.int", GetDlgItem(1037), 0, 1, 0, 0);
+    Step("CreateAdvertisingControl");
+    VantleCreateControl("olmarq.tolvara.v10.int", GetDlgItem(IDC_AD_HOST), 0, 1, 0, 0);
 }
-
-// The friend file, the mailslot and the peer receiver belong to other subsystems.
-void CMonitorDlg::LoadFriendFile() {}
-int CMonitorDlg::CreateMessengerMailslot() { return -1; }
-void CMonitorDlg::StartPeerReceiver() {}
-void CMonitorDlg::PollMessengerMailslot() {}
-void CMonitorDlg::CloseMailslot() { mailslot_ = -1; }
-
-void CMonitorDlg::DeleteImageList() { imageList_.DeleteImageList(); }
 
 void CMonitorDlg::DestroyWindow() {
+    Step("DestroyWindow");
     destroyed_ = true;
-    hwnd_.Invalidate();
+    Handle().Invalidate();
     refreshTimer_.stop();
     mailslotTimer_.stop();
     hide();

@@ -1,6 +1,9 @@
 #pragma once
+#include <QIcon>
 #include <QPoint>
+#include <QSystemTrayIcon>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,16 +13,18 @@
 #include "monitor/ConnectionRecord.h"
 #include "platform/DialogUi.h"
 #include "platform/ListViewUi.h"
-#include "platform/Messages.h"
 #include "platform/LocalTime.h"
 #include "platform/ThreadLink.h"
 #include "platform/WindowRef.h"
 #include "ports/CPortNameTable.h"
+#include "res/Templates.h"
 
 class QEventLoop;
 class QLabel;
 class QListWidget;
-class QSystemTrayIcon;
+
+inline constexpr int TIMER_REFRESH = 4444;
+inline constexpr int TIMER_MAILSLOT = 4445;
 
 // Ping block shared with the ping worker: no result pointer and no status word.
 struct PingBlock {
@@ -31,8 +36,47 @@ struct PingBlock {
 // Seams the main window is built with; the program uses the defaults.
 struct MonitorOptions {
     std::string agentLibraryPath = DefaultAgentLibraryPath();
-    // Local time for log marks and history lines.
+    // An agent given by its entry points replaces the library when both are set.
+    SnmpExtensionInitFn agentInit = nullptr;
+    SnmpExtensionQueryFn agentQuery = nullptr;
+    // Local time for log marks, history lines and message boxes.
     LocalTime (*clock)() = &NowLocal;
+    // Hears the name of each start-up and exit step as it runs, so their order can be
+    // watched; empty in the program.
+    std::function<void(const std::string&)> onStep;
+};
+
+// What each subsystem keeps in the main window. Each part is written only by its own
+// glue file (named in the comment); the rest of the window reads it.
+
+// app/MonitorDlgConnections.cpp, app/MonitorDlgHistory.cpp
+struct MonitorPart {
+    std::unique_ptr<CNetTableAgent> agent;
+    ConnectionRecord displayed[MAX_CONNECTIONS] = {};
+    int displayedCount = 0;
+    int refreshRunning = 0;
+    CConnectionTracker tracker;
+    CListCtrl connList;
+    QListWidget* history = nullptr;
+    CImageList imageList;
+};
+
+// Messenger mailslot and peer messages
+struct MessagingPart {
+    int mailslot = -1;  // -1 stands for a null handle
+    std::shared_ptr<ThreadLink> peerLink = std::make_shared<ThreadLink>();
+};
+
+// Friend list and ping
+struct FriendsPart {
+    CListCtrl friendList;
+    std::shared_ptr<PingBlock> ping = std::make_shared<PingBlock>();
+};
+
+// app/MonitorDlgPopup.cpp: which address the popup-menu commands act on.
+struct PopupSelection {
+    char address[16] = {};
+    int mode = 0;  // 0 none, 1 a connection row, 2 a friend row
 };
 
 // The main window: owns every long-lived object of the program, runs the start-up
@@ -56,42 +100,12 @@ public:
     void OnClose();
     void OnCommandId(int id) { OnCommand(id); }
     void OnSysCommand(int command);
-    int OnTrayNotify(int wParam, int lParam);
+    int OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
     void OnContextMenu(QPoint screenPos);
     void OnConnListRightClick(int item);
     void OnFriendListRightClick(int item);
     void OnConnEvent(const std::string& text);
     void OnExit();
-    void OnSettings();
-    void OnViewAccessLog();
-
-    int FillConnectionList(int count);
-    virtual void WriteAccessLog(int mode, const std::string& text = {});
-
-    // State other parts and tests read.
-    const std::string& WorkingDirectory() const { return workDir_; }
-    std::string WorkFile(const char* name) const { return workDir_ + "/" + name; }
-    MonitorSettings& Settings() { return settings_; }
-    int RefreshRunning() const { return refreshRunning_; }
-    int WindowVisible() const { return windowVisible_; }
-    int SelectionMode() const { return selectionMode_; }
-    const char* SelectedAddress() const { return selectedAddress_; }
-    const WindowRef& Handle() const { return hwnd_; }
-    CListCtrl& ConnectionList() { return connList_; }
-    CListCtrl& FriendList() { return friendList_; }
-    QListWidget* HistoryList() const { return history_; }
-    const CImageList& ImageList() const { return imageList_; }
-    CNetTableAgent& Agent() { return *agent_; }
-    CPortNameTable& PortNames() { return portNames_; }
-    CConnectionTracker& Tracker() { return tracker_; }
-    int DisplayedCount() const { return displayedCount_; }
-    const ConnectionRecord* DisplayedRecords() const { return displayed_; }
-    const QTimer& RefreshTimer() const { return refreshTimer_; }
-    const QTimer& MailslotTimer() const { return mailslotTimer_; }
-    int Mailslot() const { return mailslot_; }
-    bool IsDestroyed() const { return destroyed_; }
-    QSystemTrayIcon* TrayIcon() const { return tray_; }
-    bool HasNoTrayNotice() const;
 
 protected:
     bool OnInitDialog() override;
@@ -100,71 +114,70 @@ protected:
     // command's steps and lose the log's end mark.
     void OnCancel() override { OnClose(); }
     void OnCommand(int id) override;
+    void OnPostedMessage(PostedMessage& m) override;
 
-    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
-    // Start-up and shut-down steps, in the order OnInitDialog and OnExit call them;
-    // virtual so that tests can watch the order.
-    virtual void AddTrayIcon();
-    virtual int CreateMessengerMailslot();
-    virtual void LoadFriendFile();
+    // The seams: the agent, the mailslot, the peer receiver, the timers and the files.
     virtual bool InitializeAgent();
-    virtual bool ReadSettings();
+    virtual int CreateMessengerMailslot();
+    virtual void CloseMailslot();
+    virtual void PollMessengerMailslot();
     virtual void StartPeerReceiver();
-    virtual void RefreshConnections();
-    virtual void CreateAdvertisingControl();
     virtual void SetTimer(int id, int periodMs);
     virtual void KillTimer(int id);
-    virtual void CloseMailslot();
-    virtual void DeleteImageList();
-    virtual void RemoveTrayIcon();
-    virtual void DestroyWindow();
-    virtual void PollMessengerMailslot();
+    virtual bool ReadSettings();
+    virtual void LoadFriendFile();
+    virtual void WriteAccessLog(int mode, const std::string& text = {});
+
+private:
+    friend class CMonitorDlgTestPeer;
+
+    void Step(const char* name) const;
+
+    // Start-up and exit steps.
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void RefreshConnections();
+    int FillConnectionList(int count);
+    void CreateAdvertisingControl();
+    void DeleteImageList();
+    void DestroyWindow();
     void WriteSettings();
+    std::string WorkFile(const char* name) const;
 
     // Hides the window, or minimises it where the desktop has no notification area.
     void HideWindow();
     void ShowWindow();
     void ShowSystemMenu(QPoint screenPos);
 
-    // Command handlers of later subsystems.
-    virtual void OnPing() {}
-    virtual void OnComputerName() {}
-    virtual void OnWhois() {}
-    virtual void OnSendMessage() {}
-    virtual void OnFriendList() {}
-    virtual void OnComputerNameForSelection() {}
-    virtual void OnWhoisForSelection() {}
-    virtual void OnSendMessageToSelection() {}
-    virtual void OnPingResult(const PostedMessage&) {}
-    virtual void OnPeerMessage(const PostedMessage&) {}
+    void OnSettings();
+    void OnViewAccessLog();
+    void OnPing();
+    void OnComputerName();
+    void OnWhois();
+    void OnSendMessage();
+    void OnFriendList();
+    void OnComputerNameForSelection();
+    void OnWhoisForSelection();
+    void OnSendMessageToSelection();
+    void OnPingResult(const PostedMessage& m);
+    void OnPeerMessage(const PostedMessage& m);
 
     MonitorOptions options_;
-    WindowRef hwnd_;
-
-    // Members in the order of the original window object.
-    QListWidget* history_ = nullptr;
-    CListCtrl friendList_;
-    CListCtrl connList_;
     QIcon icon_;
+    MenuTemplate systemMenu_{IDR_SYSTEM_MENU, {}};
     std::string workDir_;
     CPortNameTable portNames_;
-    CConnectionTracker tracker_;
-    int windowVisible_ = 1;
-    char selectedAddress_[16] = {};
-    std::shared_ptr<ThreadLink> peerLink_ = std::make_shared<ThreadLink>();
-    int selectionMode_ = 0;
-    int mailslot_ = -1;  // -1 stands for a null handle
-    std::shared_ptr<PingBlock> pingBlock_ = std::make_shared<PingBlock>();
-    ConnectionRecord displayed_[MAX_CONNECTIONS] = {};
-    int displayedCount_ = 0;
-    int refreshRunning_ = 0;
     MonitorSettings settings_ = DefaultSettings();
-    CImageList imageList_;
-    std::unique_ptr<CNetTableAgent> agent_;
+    int windowVisible_ = 1;
+
+    MonitorPart monitor_;
+    MessagingPart messaging_;
+    FriendsPart friends_;
+    PopupSelection selection_;
 
     QTimer refreshTimer_;
     QTimer mailslotTimer_;

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/CMonitorAppUi.h"
+#include "app/CMonitorApp.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,4 +1,4 @@
-#include "app/CMonitorAppUi.h"
+#include "app/CMonitorApp.h"
 
 #include "app/CMonitorDlg.h"
 #include "platform/MessageBoxUi.h"

@@ -1,8 +1,12 @@
-// Applying a confirmed settings dialog to the running program.
+// The main window's settings: the settings file, and applying a confirmed settings
+// dialog to the running program.
 #include "app/CMonitorDlg.h"
 #include "app/CSettingsDlg.h"
 #include "log/AccessLog.h"
-#include "platform/Messages.h"
+
+bool CMonitorDlg::ReadSettings() { return ReadSettingsFile(WorkFile(SETTINGS_FILE_NAME), settings_); }
+
+void CMonitorDlg::WriteSettings() { WriteSettingsFile(WorkFile(SETTINGS_FILE_NAME), settings_); }
 
 void CMonitorDlg::OnSettings() {
     CSettingsDlg dlg;
@@ -19,8 +23,9 @@ void CMonitorDlg::OnSettings() {
         KillTimer(TIMER_REFRESH);
         SetTimer(TIMER_REFRESH, RefreshPeriodMs(settings_.refreshInterval));
     }
-    if ((settings_.displayMode != oldMode || (settings_.showPortNames != 0) != oldNames) && refreshRunning_ == 0)
-        FillConnectionList(agent_->GetRecordCount());
+    if ((settings_.displayMode != oldMode || (settings_.showPortNames != 0) != oldNames) &&
+        monitor_.refreshRunning == 0)
+        FillConnectionList(monitor_.agent->GetRecordCount());
     const bool nowLog = settings_.keepAccessLog != 0;
     if (nowLog != oldLog) WriteAccessLog(nowLog ? LOG_START : LOG_END);
 }

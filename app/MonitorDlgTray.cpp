@@ -1,50 +1,35 @@
-// The main window's notification-area icon, popup menus, system menu and exit.
+// The main window's notification-area icon, its menu, the system menu and exit.
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
-#include <cstring>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include "app/CAboutDlg.h"
 #include "app/CMonitorDlg.h"
 #include "log/AccessLog.h"
-#include "platform/Messages.h"
 #include "platform/PopupMenuUi.h"
 
-namespace {
-constexpr int WM_MBUTTONDOWN = 0x0207;
-constexpr int SC_CLOSE = 0xF060;
-
-int MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
-    switch (reason) {
-    case QSystemTrayIcon::Trigger: return WM_LBUTTONDOWN;
-    case QSystemTrayIcon::Context: return WM_RBUTTONDOWN;
-    case QSystemTrayIcon::DoubleClick: return WM_LBUTTONDBLCLK;
-    case QSystemTrayIcon::MiddleClick: return WM_MBUTTONDOWN;
-    default: return 0;
-    }
-}
-}  // namespace
-
 void CMonitorDlg::AddTrayIcon() {
+    Step("AddTrayIcon");
     tray_ = new QSystemTrayIcon(icon_, this);
     tray_->setToolTip(QStringLiteral("Tolvara 1.0"));
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        OnTrayNotify(IDI_MAINFRAME, MouseMessageOf(reason));
-    });
+    connect(tray_, &QSystemTrayIcon::activated, this, &CMonitorDlg::OnTrayNotify);
     tray_->show();
 }
 
 void CMonitorDlg::RemoveTrayIcon() {
+    Step("RemoveTrayIcon");
     if (!tray_) return;
     tray_->hide();
     delete tray_;
     tray_ = nullptr;
 }
 
-int CMonitorDlg::OnTrayNotify(int /*wParam*/, int lParam) {
-    if (lParam == WM_LBUTTONDOWN) {
+// A left click shows the window, a right click opens the tray menu; a double click
+// and the others do nothing.
+int CMonitorDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) {
         if (windowVisible_ == 1) {
             raise();
             activateWindow();
@@ -52,7 +37,7 @@ int CMonitorDlg::OnTrayNotify(int /*wParam*/, int lParam) {
             windowVisible_ = 1;
             ShowWindow();
         }
-    } else if (lParam == WM_RBUTTONDOWN) {
+    } else if (reason == QSystemTrayIcon::Context) {
         const QPoint pos = QCursor::pos();
         activateWindow();
         const int command = TrackPopupMenu(IDR_TRAY_MENU, pos, this);
@@ -71,26 +56,8 @@ void CMonitorDlg::OnSysCommand(int command) {
     }
 }
 
-void CMonitorDlg::OnFriendListRightClick(int item) {
-    if (item < 0) return;
-    const std::string text = friendList_.GetItemText(item, 0).left(23).toStdString();
-    // A hand-edited friend file may hold a longer text; keep only what fits.
-    const size_t n = text.size() < sizeof selectedAddress_ - 1 ? text.size() : sizeof selectedAddress_ - 1;
-    std::memcpy(selectedAddress_, text.data(), n);
-    selectedAddress_[n] = '\0';
-    selectionMode_ = 2;
-}
-
-void CMonitorDlg::OnContextMenu(QPoint pos) {
-    if (selectionMode_ == 0) return;
-    if (pos == QPoint(-1, -1)) pos = mapToGlobal(QPoint(0, 0)) + QPoint(5, 5);
-    const int command = TrackPopupMenu(IDR_LIST_POPUP, pos, this);
-    selectionMode_ = 0;
-    if (command) QTimer::singleShot(0, this, [this, command] { OnCommand(command); });
-}
-
 void CMonitorDlg::OnExit() {
-    if (mailslot_ >= 0) {
+    if (messaging_.mailslot >= 0) {
         KillTimer(TIMER_MAILSLOT);
         CloseMailslot();
     }

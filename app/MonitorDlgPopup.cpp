@@ -1,0 +1,33 @@
+// The main window's popup selection: right clicks on list rows choose the address
+// the list popup menu's commands act on.
+#include <QTimer>
+#include <cstring>
+
+#include "app/CMonitorDlg.h"
+#include "monitor/ConnectionList.h"
+#include "platform/PopupMenuUi.h"
+
+void CMonitorDlg::OnConnListRightClick(int item) {
+    if (item < 0) return;
+    if (SelectionFromRowText(monitor_.connList.GetItemText(item, 0).toStdString(), selection_.address))
+        selection_.mode = 1;
+}
+
+void CMonitorDlg::OnFriendListRightClick(int item) {
+    if (item < 0) return;
+    const std::string text = friends_.friendList.GetItemText(item, 0).left(23).toStdString();
+    // A hand-edited friend file may hold a longer text; keep only what fits.
+    const size_t room = sizeof selection_.address - 1;
+    const size_t n = text.size() < room ? text.size() : room;
+    std::memcpy(selection_.address, text.data(), n);
+    selection_.address[n] = '\0';
+    selection_.mode = 2;
+}
+
+void CMonitorDlg::OnContextMenu(QPoint pos) {
+    if (selection_.mode == 0) return;
+    if (pos == QPoint(-1, -1)) pos = mapToGlobal(QPoint(0, 0)) + QPoint(5, 5);
+    const int command = TrackPopupMenu(IDR_LIST_POPUP, pos, this);
+    selection_.mode = 0;
+    if (command) QTimer::singleShot(0, this, [this, command] { OnCommand(command); });
+}
