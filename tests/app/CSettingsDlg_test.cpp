@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/CSettingsDlg.h"
-#include "app/TraceMonitorDlg.h"
+#include "support/MonitorHarness.h"
 #include "log/AccessLog.h"
 #include "platform/Messages.h"
 
@@ -32,7 +32,7 @@ MonitorSettings WithFlagByte(int offset, uint8_t value) {
 
 class SettingsDlgTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureApplication(); }
+    static void SetUpTestSuite() { TestApp(); }
 };
 
 TEST_F(SettingsDlgTest, DisplayModeSelectsItsRadioButtonAndOtherValuesSurviveOk) {
@@ -120,13 +120,12 @@ TEST_F(SettingsDlgTest, IntervalFieldTakesDigitsOnly) {
 
 LocalTime FixedNoon() { return LocalTime{2024, 3, 5, 12, 0, 0}; }
 
-class OnSettingsTest : public SettingsDlgTest {
+class OnSettingsTest : public MonitorWindowTest {
 protected:
     void SetUp() override {
-        CMonitorDlg::startupFlag = 1;
-        MonitorOptions options;
-        options.clock = &FixedNoon;
-        dlg = std::make_unique<TraceMonitorDlg>(options);
+        MonitorWindowTest::SetUp();
+        TestClock::time = FixedNoon();
+        dlg = std::make_unique<TestMonitorDlg>();
         dlg->fileSettings = DefaultSettings();
         ASSERT_TRUE(dlg->Initialize());
         dlg->trace.clear();
@@ -154,9 +153,12 @@ protected:
     std::string File() const { return ReadWholeFile(dir.file(SETTINGS_FILE_NAME)); }
     std::string Log() const { return ReadWholeFile(AccessLogPath(dir.path(), FixedNoon())); }
 
-    TempDir dir;
-    ScopedWorkDir inDir{dir.path()};
-    std::unique_ptr<TraceMonitorDlg> dlg;
+    void TearDown() override {
+        dlg.reset();
+        MonitorWindowTest::TearDown();
+    }
+
+    std::unique_ptr<TestMonitorDlg> dlg;
 };
 
 TEST_F(OnSettingsTest, CancelAfterChangingEverythingChangesNothing) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "app/MonitorSettings.h"
 #include "support/TestSupport.h"
@@ -88,3 +90,44 @@ TEST(MonitorSettings, RefreshPeriodNeverBusyNorWrapped) {
 }
 
 }  // namespace
+
+namespace {
+
+MonitorSettings NoFlags() {
+    MonitorSettings s = DefaultSettings();
+    for (uint8_t* f : {&s.ignoreHttp, &s.ignoreTelnet, &s.ignoreFtp, &s.ignorePop3, &s.ignoreNntp,
+                       &s.ignoreNetbios, &s.ignoreSmtp, &s.ignoreHttps})
+        *f = 0;
+    return s;
+}
+
+}  // namespace
+
+// The settings record's flags decide which remote ports the history leaves out.
+TEST(PortFilter, EachFlagSilencesItsPortsOnly) {
+    const std::vector<std::pair<uint8_t MonitorSettings::*, std::vector<int>>> table = {
+        {&MonitorSettings::ignoreFtp, {20, 21}},   {&MonitorSettings::ignoreTelnet, {23}},
+        {&MonitorSettings::ignoreSmtp, {25}},      {&MonitorSettings::ignoreHttp, {80}},
+        {&MonitorSettings::ignorePop3, {110}},     {&MonitorSettings::ignoreNntp, {119}},
+        {&MonitorSettings::ignoreNetbios, {139}},  {&MonitorSettings::ignoreHttps, {443}},
+    };
+    const std::vector<int> probes = {0, 19, 20, 21, 22, 23, 25, 80, 110, 119, 137, 139, 443, 3000, 8080, 44444};
+    for (const auto& [flag, ports] : table) {
+        MonitorSettings s = NoFlags();
+        s.*flag = 1;
+        for (int port : probes) {
+            const bool listed = std::find(ports.begin(), ports.end(), port) != ports.end();
+            EXPECT_EQ(IsIgnoredPort(IgnoreFlagsOf(s), port), listed) << "port " << port;
+        }
+    }
+    for (int port : probes) EXPECT_FALSE(IsIgnoredPort(IgnoreFlagsOf(NoFlags()), port));
+}
+
+TEST(PortFilter, DefaultsIgnoreOnlyHttpAndAnyNonZeroFlagCounts) {
+    MonitorSettings s = DefaultSettings();
+    EXPECT_TRUE(IsIgnoredPort(IgnoreFlagsOf(s), 80));
+    for (int port : {20, 21, 23, 25, 110, 119, 139, 443, 3000}) EXPECT_FALSE(IsIgnoredPort(IgnoreFlagsOf(s), port));
+    s = NoFlags();
+    s.ignoreTelnet = 0xFF;
+    EXPECT_TRUE(IsIgnoredPort(IgnoreFlagsOf(s), 23));
+}

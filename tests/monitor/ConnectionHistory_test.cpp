@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "TestRecords.h"
+#include "support/TestRecords.h"
 #include "monitor/CConnectionTracker.h"
 #include "support/TestSupport.h"
 
@@ -32,13 +32,6 @@ struct Names : TestPortNames {
     explicit Names(int show) : TestPortNames("telnet 23/tcp\nblackjack 1025/tcp\n", show) {}
 };
 
-MonitorSettings NoFlags() {
-    MonitorSettings s = DefaultSettings();
-    for (uint8_t* f : {&s.ignoreHttp, &s.ignoreTelnet, &s.ignoreFtp, &s.ignorePop3, &s.ignoreNntp,
-                       &s.ignoreNetbios, &s.ignoreSmtp, &s.ignoreHttps})
-        *f = 0;
-    return s;
-}
 
 }  // namespace
 
@@ -95,34 +88,6 @@ TEST(ConnEventParse, MalformedTextsAreRejectedAndLeaveTheEventAlone) {
         EXPECT_EQ(ev.remotePort, 7);
         EXPECT_EQ(ev.localPort, 8);
     }
-}
-
-TEST(PortFilter, EachFlagSilencesItsPortsOnly) {
-    const std::vector<std::pair<uint8_t MonitorSettings::*, std::vector<int>>> table = {
-        {&MonitorSettings::ignoreFtp, {20, 21}},   {&MonitorSettings::ignoreTelnet, {23}},
-        {&MonitorSettings::ignoreSmtp, {25}},      {&MonitorSettings::ignoreHttp, {80}},
-        {&MonitorSettings::ignorePop3, {110}},     {&MonitorSettings::ignoreNntp, {119}},
-        {&MonitorSettings::ignoreNetbios, {139}},  {&MonitorSettings::ignoreHttps, {443}},
-    };
-    const std::vector<int> probes = {0, 19, 20, 21, 22, 23, 25, 80, 110, 119, 137, 139, 443, 3000, 8080, 44444};
-    for (const auto& [flag, ports] : table) {
-        MonitorSettings s = NoFlags();
-        s.*flag = 1;
-        for (int port : probes) {
-            const bool listed = std::find(ports.begin(), ports.end(), port) != ports.end();
-            EXPECT_EQ(IsIgnoredPort(s, port), listed) << "port " << port;
-        }
-    }
-    for (int port : probes) EXPECT_FALSE(IsIgnoredPort(NoFlags(), port));
-}
-
-TEST(PortFilter, DefaultsIgnoreOnlyHttpAndAnyNonZeroFlagCounts) {
-    MonitorSettings s = DefaultSettings();
-    EXPECT_TRUE(IsIgnoredPort(s, 80));
-    for (int port : {20, 21, 23, 25, 110, 119, 139, 443, 3000}) EXPECT_FALSE(IsIgnoredPort(s, port));
-    s = NoFlags();
-    s.ignoreTelnet = 0xFF;
-    EXPECT_TRUE(IsIgnoredPort(s, 23));
 }
 
 TEST(HistoryLine, BytesOfConnectAndDisconnectLines) {

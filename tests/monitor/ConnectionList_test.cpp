@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TestRecords.h"
+#include "support/TestRecords.h"
 #include "support/TestSupport.h"
 
 namespace {

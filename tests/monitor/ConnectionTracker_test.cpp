@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "TestRecords.h"
+#include "support/TestRecords.h"
 #include "platform/Messages.h"
 
 namespace {

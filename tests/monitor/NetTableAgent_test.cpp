@@ -1,6 +1,7 @@
 // The table walk against a scripted agent: a small in-memory MIB view whose requests
 // can be made to fail one by one.
 #include "monitor/CNetTableAgent.h"
+#include "support/FakeAgent.h"
 
 #include <gtest/gtest.h>
 
@@ -14,141 +15,17 @@
 
 namespace {
 
-using Oid = std::vector<uint32_t>;
-
-struct Value {
-    uint8_t type = ASN_NULL;
-    int32_t number = 0;
-    std::vector<uint8_t> bytes;
-};
-
-// An outcome forced on one request: the return value, status and index.
-struct Forced {
-    bool returned;
-    AsnInteger32 status;
-    AsnInteger32 index;
-};
-
-struct Request {
-    uint8_t pdu;
-    std::vector<Oid> names;
-};
-
-struct Script {
-    std::map<Oid, Value> view;
-    std::vector<Request> requests;
-    // Looked at before each request; a value forces that request's outcome.
-    std::function<std::optional<Forced>(const Request&, size_t number)> force;
-    // When set, GETNEXT answers with this name and value whatever it was asked.
-    std::optional<std::pair<Oid, Value>> stuckNext;
-    int32_t initResult = 1;
-    uint32_t uptimeSeen = 0;
-};
-
-Script* gScript = nullptr;
-
-Oid NameOf(const AsnObjectIdentifier& oid) { return Oid(oid.ids, oid.ids + oid.idLength); }
-
-void Store(SnmpVarBind& vb, const Value& v) {
-    vb.value = AsnAny{};
-    vb.value.asnType = v.type;
-    if (v.type == ASN_INTEGER) {
-        vb.value.asnValue.number = v.number;
-    } else if (v.type == ASN_IPADDRESS) {
-        auto* b = static_cast<uint8_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(v.bytes.size())));
-        std::memcpy(b, v.bytes.data(), v.bytes.size());
-        vb.value.asnValue.address = AsnOctetString{b, static_cast<uint32_t>(v.bytes.size()), 1};
-    }
-}
-
-void Rename(SnmpVarBind& vb, const Oid& name) {
-    SnmpUtilMemFree(vb.name.ids);
-    vb.name.ids = static_cast<uint32_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(name.size() * 4)));
-    std::memcpy(vb.name.ids, name.data(), name.size() * 4);
-    vb.name.idLength = static_cast<uint32_t>(name.size());
-}
-
-int32_t ScriptedInit(uint32_t uptime, void** trap, AsnObjectIdentifier*) {
-    gScript->uptimeSeen = uptime;
-    *trap = nullptr;
-    return gScript->initResult;
-}
-
-int32_t ScriptedQuery(uint8_t pdu, SnmpVarBindList* list, AsnInteger32* status, AsnInteger32* index) {
-    Script& s = *gScript;
-    Request req{pdu, {}};
-    for (uint32_t i = 0; i < list->len; ++i) req.names.push_back(NameOf(list->list[i].name));
-    s.requests.push_back(req);
-    *status = 0;
-    *index = 0;
-    if (s.force) {
-        if (auto f = s.force(req, s.requests.size())) {
-            *status = f->status;
-            *index = f->index;
-            return f->returned ? 1 : 0;
-        }
-    }
-    for (uint32_t i = 0; i < list->len; ++i) {
-        SnmpVarBind& vb = list->list[i];
-        if (pdu == SNMP_PDU_GETNEXT) {
-            if (s.stuckNext) {
-                Rename(vb, s.stuckNext->first);
-                Store(vb, s.stuckNext->second);
-                continue;
-            }
-            auto it = s.view.upper_bound(req.names[i]);
-            if (it == s.view.end()) {
-                *status = SNMP_ERRORSTATUS_NOSUCHNAME;
-                *index = static_cast<AsnInteger32>(i + 1);
-                return 1;
-            }
-            Rename(vb, it->first);
-            Store(vb, it->second);
-        } else {
-            auto it = s.view.find(req.names[i]);
-            if (it == s.view.end()) {
-                *status = SNMP_ERRORSTATUS_NOSUCHNAME;
-                *index = static_cast<AsnInteger32>(i + 1);
-                return 1;
-            }
-            Store(vb, it->second);
-        }
-    }
-    return 1;
-}
-
-Value Int(int32_t n) { return Value{ASN_INTEGER, n, {}}; }
-Value Ip(std::vector<uint8_t> bytes) { return Value{ASN_IPADDRESS, 0, std::move(bytes)}; }
-
-const Oid kTcpEntry = {1, 3, 6, 1, 2, 1, 6, 13, 1};
-const Oid kUdpEntry = {1, 3, 6, 1, 2, 1, 7, 5, 1};
+// The tests script the table view directly; kTcpEntry is the tcpConnTable entry.
+const Oid& kTcpEntry = kTcpConnEntry;
 
 Oid Column(const Oid& entry, uint32_t column, const std::vector<uint32_t>& instance) {
-    Oid o = entry;
-    o.push_back(column);
-    o.insert(o.end(), instance.begin(), instance.end());
-    return o;
+    return MibColumn(entry, column, instance);
 }
 
-void AddTcp(Script& s, int32_t state, std::array<uint8_t, 4> local, int32_t lport,
-            std::array<uint8_t, 4> remote, int32_t rport) {
-    std::vector<uint32_t> inst(local.begin(), local.end());
-    inst.push_back(static_cast<uint32_t>(lport));
-    inst.insert(inst.end(), remote.begin(), remote.end());
-    inst.push_back(static_cast<uint32_t>(rport));
-    s.view[Column(kTcpEntry, 1, inst)] = Int(state);
-    s.view[Column(kTcpEntry, 2, inst)] = Ip({local.begin(), local.end()});
-    s.view[Column(kTcpEntry, 3, inst)] = Int(lport);
-    s.view[Column(kTcpEntry, 4, inst)] = Ip({remote.begin(), remote.end()});
-    s.view[Column(kTcpEntry, 5, inst)] = Int(rport);
-}
-
-void AddUdp(Script& s, std::array<uint8_t, 4> local, int32_t port) {
-    std::vector<uint32_t> inst(local.begin(), local.end());
-    inst.push_back(static_cast<uint32_t>(port));
-    s.view[Column(kUdpEntry, 1, inst)] = Ip({local.begin(), local.end()});
-    s.view[Column(kUdpEntry, 2, inst)] = Int(port);
-}
+using Request = FakeRequest;
+using Forced = FakeForced;
+FakeValue Int(int32_t n) { return FakeInt(n); }
+FakeValue Ip(std::vector<uint8_t> bytes) { return FakeIp(std::move(bytes)); }
 
 ConnectionRecord Record(const char* protocol, const char* local, int32_t lport, const char* remote,
                         int32_t rport, int32_t stateIndex) {
@@ -176,20 +53,20 @@ bool IsUnder(const Oid& name, const Oid& prefix) {
 
 class NetTableAgentTest : public ::testing::Test {
 protected:
-    void SetUp() override { gScript = &script; }
-    void TearDown() override { gScript = nullptr; }
+    void SetUp() override { TheFakeAgent() = FakeAgent{}; }
+    void TearDown() override { TheFakeAgent() = FakeAgent{}; }
 
     // Three TCP rows (listener, established, time-wait) and two UDP listeners.
     void AddSmallTables() {
-        AddTcp(script, 2, {0, 0, 0, 0}, 135, {0, 0, 0, 0}, 0);
-        AddTcp(script, 5, {192, 168, 0, 1}, 1025, {10, 1, 2, 3}, 80);
-        AddTcp(script, 11, {192, 168, 0, 1}, 1026, {10, 1, 2, 3}, 443);
-        AddUdp(script, {0, 0, 0, 0}, 137);
-        AddUdp(script, {127, 0, 0, 1}, 44444);
+        script.AddTcp(2, {0, 0, 0, 0}, 135, {0, 0, 0, 0}, 0);
+        script.AddTcp(5, {192, 168, 0, 1}, 1025, {10, 1, 2, 3}, 80);
+        script.AddTcp(11, {192, 168, 0, 1}, 1026, {10, 1, 2, 3}, 443);
+        script.AddUdp({0, 0, 0, 0}, 137);
+        script.AddUdp({127, 0, 0, 1}, 44444);
     }
 
-    Script script;
-    CNetTableAgent agent{ScriptedInit, ScriptedQuery};
+    FakeAgent& script = TheFakeAgent();
+    CNetTableAgent agent{FakeAgentInit, FakeAgentQuery};
 };
 
 TEST_F(NetTableAgentTest, ReadsBothTablesIntoRecords) {
@@ -214,8 +91,8 @@ TEST_F(NetTableAgentTest, ReadsBothTablesIntoRecords) {
 }
 
 TEST_F(NetTableAgentTest, ListenerRemotePortIsZeroWhateverTheAgentSays) {
-    AddTcp(script, 2, {0, 0, 0, 0}, 21, {0, 0, 0, 0}, 4711);
-    AddTcp(script, 5, {127, 0, 0, 1}, 21, {0, 0, 0, 1}, 4712);
+    script.AddTcp(2, {0, 0, 0, 0}, 21, {0, 0, 0, 0}, 4711);
+    script.AddTcp(5, {127, 0, 0, 1}, 21, {0, 0, 0, 1}, 4712);
     ASSERT_TRUE(agent.Initialize());
     EXPECT_EQ(0, agent.ReadTables());
     ASSERT_EQ(2, agent.GetRecordCount());
@@ -226,10 +103,10 @@ TEST_F(NetTableAgentTest, ListenerRemotePortIsZeroWhateverTheAgentSays) {
 
 TEST_F(NetTableAgentTest, HundredRecordsAtMostAndAFullTcpTableLeavesNoRoomForUdp) {
     for (int i = 0; i < 130; ++i) {
-        AddTcp(script, 5, {10, 0, static_cast<uint8_t>(i / 200), static_cast<uint8_t>(i % 200)}, 1000 + i,
+        script.AddTcp(5, {10, 0, static_cast<uint8_t>(i / 200), static_cast<uint8_t>(i % 200)}, 1000 + i,
                {10, 9, 9, 9}, 80);
     }
-    AddUdp(script, {0, 0, 0, 0}, 53);
+    script.AddUdp({0, 0, 0, 0}, 53);
     ASSERT_TRUE(agent.Initialize());
     EXPECT_EQ(0, agent.ReadTables());
     ASSERT_EQ(MAX_CONNECTIONS, agent.GetRecordCount());
@@ -243,8 +120,8 @@ TEST_F(NetTableAgentTest, HundredRecordsAtMostAndAFullTcpTableLeavesNoRoomForUdp
 }
 
 TEST_F(NetTableAgentTest, TcpRowsFillTheLimitBeforeUdpRows) {
-    for (int i = 0; i < 98; ++i) AddTcp(script, 2, {0, 0, 0, 0}, 2000 + i, {0, 0, 0, 0}, 0);
-    for (int i = 0; i < 5; ++i) AddUdp(script, {0, 0, 0, 0}, 3000 + i);
+    for (int i = 0; i < 98; ++i) script.AddTcp(2, {0, 0, 0, 0}, 2000 + i, {0, 0, 0, 0}, 0);
+    for (int i = 0; i < 5; ++i) script.AddUdp({0, 0, 0, 0}, 3000 + i);
     ASSERT_TRUE(agent.Initialize());
     EXPECT_EQ(0, agent.ReadTables());
     ASSERT_EQ(MAX_CONNECTIONS, agent.GetRecordCount());
@@ -290,7 +167,7 @@ TEST_F(NetTableAgentTest, ErrorStatusOtherThanNoSuchNameEndsTheWalkAsAFailure) {
 
 TEST_F(NetTableAgentTest, FailingUdpWalkEndsTheReadKeepingWhatWasRead) {
     AddSmallTables();
-    AddUdp(script, {127, 0, 0, 1}, 50000);
+    script.AddUdp({127, 0, 0, 1}, 50000);
     int udpNexts = 0;
     script.force = [&](const Request& r, size_t) -> std::optional<Forced> {
         if (r.pdu == SNMP_PDU_GETNEXT && IsUnder(r.names[0], {1, 3, 6, 1, 2, 1, 7, 5}) && ++udpNexts == 2) {
@@ -345,7 +222,7 @@ TEST_F(NetTableAgentTest, EmptyTablesAndObjectsBeyondTheColumn) {
     EXPECT_EQ(0, agent.GetRecordCount());
 
     // No TCP row: the walk lands on the first UDP address and stops there.
-    AddUdp(script, {0, 0, 0, 0}, 161);
+    script.AddUdp({0, 0, 0, 0}, 161);
     EXPECT_EQ(0, agent.ReadTables());
     ASSERT_EQ(1, agent.GetRecordCount());
     EXPECT_STREQ("UDP", agent.records[0].protocol);
@@ -372,7 +249,7 @@ TEST_F(NetTableAgentTest, EveryReadStartsFromTheFirstRecord) {
     ASSERT_TRUE(agent.Initialize());
     EXPECT_EQ(0, agent.ReadTables());
     script.view.clear();
-    AddUdp(script, {127, 0, 0, 1}, 7);
+    script.AddUdp({127, 0, 0, 1}, 7);
     EXPECT_EQ(0, agent.ReadTables());
     ASSERT_EQ(1, agent.GetRecordCount());
     ExpectRecord(agent.records[0], Record("UDP", "127.0.0.1", 7, "*:*", 0, -1));
@@ -386,10 +263,10 @@ TEST_F(NetTableAgentTest, InitializeHandsTheInitAMonotonicUptimeAndHonoursItsAns
     EXPECT_LE(script.uptimeSeen - before, 1000u);
 
     script.initResult = 0;
-    CNetTableAgent refusing(ScriptedInit, ScriptedQuery);
+    CNetTableAgent refusing(FakeAgentInit, FakeAgentQuery);
     EXPECT_FALSE(refusing.Initialize());
 
-    CNetTableAgent withoutQuery(ScriptedInit, nullptr);
+    CNetTableAgent withoutQuery(FakeAgentInit, nullptr);
     EXPECT_FALSE(withoutQuery.Initialize());
 }
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "monitor/ScriptedMonitor.h"
+#include "support/MonitorHarness.h"
 #include "res/BitmapsUi.h"
 #include "res/Templates.h"
 
@@ -21,9 +21,9 @@ namespace {
 
 // Where the desktop has no notification area the window minimises instead of hiding
 // (nothing could bring a hidden window back), and says so.
-bool LooksHidden(const CMonitorDlg& dlg) {
+bool LooksHidden(CMonitorDlg& dlg) {
     if (QSystemTrayIcon::isSystemTrayAvailable()) return dlg.isHidden();
-    return dlg.isMinimized() && dlg.HasNoTrayNotice();
+    return dlg.isMinimized() && CMonitorDlgTestPeer(dlg).HasNoTrayNotice();
 }
 
 bool LooksShown(const CMonitorDlg& dlg) { return dlg.isVisible() && !dlg.isMinimized(); }
@@ -73,17 +73,18 @@ using MonitorDlgTest = MonitorWindowTest;
 // with no settings file.
 TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     CMonitorDlg dlg;
+    CMonitorDlgTestPeer peer(dlg);
     ASSERT_TRUE(dlg.Initialize());
     dlg.show();
     ProcessEventsFor(50);
 
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Tolvara v1.0 Beta"));
-    EXPECT_EQ(dlg.WorkingDirectory(), std::filesystem::canonical(dir.path()).string());
+    EXPECT_EQ(peer.WorkingDirectory(), std::filesystem::canonical(dir.path()).string());
     // Defaults apply: a 3-second refresh, names shown, window kept at the first tick.
-    EXPECT_EQ(dlg.RefreshTimer().interval(), 3000);
-    EXPECT_TRUE(dlg.RefreshTimer().isActive());
-    EXPECT_FALSE(dlg.MailslotTimer().isActive());
-    EXPECT_EQ(dlg.PortNames().ShowNames(), 1);
+    EXPECT_EQ(peer.RefreshTimer().interval(), 3000);
+    EXPECT_TRUE(peer.RefreshTimer().isActive());
+    EXPECT_FALSE(peer.MailslotTimer().isActive());
+    EXPECT_EQ(peer.PortNames().ShowNames(), 1);
     EXPECT_NE(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
 
     // The dialog font is a Korean face, so the captions read as Korean.
@@ -125,7 +126,7 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     }
     EXPECT_TRUE(pictureFound);
 
-    QTreeWidget* conn = dlg.ConnectionList().widget();
+    QTreeWidget* conn = peer.ConnectionList().widget();
     ASSERT_EQ(conn->columnCount(), 4);
     const char* connHeads[] = {"상대방 주소", "자기 주소", "Proto", "상 태"};
     const int connWidths[] = {170, 170, 45, 90};
@@ -134,13 +135,13 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
         EXPECT_EQ(conn->columnWidth(i), connWidths[i]);
         EXPECT_TRUE(conn->header()->defaultAlignment() & Qt::AlignLeft);
     }
-    QTreeWidget* friends = dlg.FriendList().widget();
+    QTreeWidget* friends = peer.FriendList().widget();
     ASSERT_EQ(friends->columnCount(), 2);
     EXPECT_EQ(friends->headerItem()->text(0), QStringLiteral("친구 주소"));
     EXPECT_EQ(friends->headerItem()->text(1), QStringLiteral("상 태"));
     EXPECT_EQ(friends->columnWidth(0), 95);
     EXPECT_EQ(friends->columnWidth(1), 65);
-    for (CListCtrl* list : {&dlg.ConnectionList(), &dlg.FriendList()}) {
+    for (CListCtrl* list : {&peer.ConnectionList(), &peer.FriendList()}) {
         EXPECT_EQ(list->GetExtendedStyle(), LVS_EX_FULLROWSELECT);
         EXPECT_EQ(list->widget()->selectionBehavior(), QAbstractItemView::SelectRows);
         EXPECT_EQ(list->widget()->selectionMode(), QAbstractItemView::SingleSelection);
@@ -149,10 +150,10 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     // Four 16-pixel images cut from bitmap 144, white masked out.
     const QImage strip = LoadBitmapResource(IDB_CONN_IMAGES).toImage();
     ASSERT_EQ(strip.size(), QSize(64, 16));
-    ASSERT_EQ(dlg.ImageList().GetImageCount(), 4);
+    ASSERT_EQ(peer.ImageList().GetImageCount(), 4);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        const QImage img = dlg.ImageList().Image(i).convertToFormat(QImage::Format_ARGB32);
+        const QImage img = peer.ImageList().Image(i).convertToFormat(QImage::Format_ARGB32);
         ASSERT_EQ(img.size(), QSize(16, 16));
         int opaque = 0;
         for (int y = 0; y < 16; ++y)
@@ -170,10 +171,10 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
 
     // The close box hides the window; the program goes on.
     dlg.close();
-    EXPECT_EQ(dlg.WindowVisible(), 0);
+    EXPECT_EQ(peer.WindowVisible(), 0);
     EXPECT_TRUE(LooksHidden(dlg));
-    EXPECT_FALSE(dlg.IsDestroyed());
-    EXPECT_TRUE(dlg.RefreshTimer().isActive());
+    EXPECT_FALSE(peer.IsDestroyed());
+    EXPECT_TRUE(peer.RefreshTimer().isActive());
 
     ProcessEventsFor(50);
     EXPECT_TRUE(FilesIn(dir.path()).empty());
@@ -192,7 +193,7 @@ TEST_F(MonitorDlgTest, EnterPingsAndEscHidesWithoutEndingTheRun) {
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Return);
         QTest::keyClick(list, Qt::Key_Enter);
-        pingsAfterEnter = dlg.pings;
+        pingsAfterEnter = dlg.Pings();
         QTest::keyClick(list, Qt::Key_Escape);
         ProcessEventsFor(20);
         runningAfterEsc = !dlg.IsDestroyed();
@@ -214,7 +215,7 @@ TEST_F(MonitorDlgTest, EnterPingsAndEscHidesWithoutEndingTheRun) {
     ASSERT_TRUE(other.Initialize());
     other.show();
     QTest::mouseClick(other.Item<QPushButton>(1001), Qt::LeftButton);
-    EXPECT_EQ(other.pings, 1);
+    EXPECT_EQ(other.Pings(), 1);
 }
 
 TEST_F(MonitorDlgTest, StartUpRunsItsStepsInOrder) {
@@ -231,7 +232,7 @@ TEST_F(MonitorDlgTest, StartUpRunsItsStepsInOrder) {
     EXPECT_EQ(dlg.imagesAtFriendFile, 4);
     EXPECT_EQ(dlg.showNamesAtTimer, 1);
     EXPECT_TRUE(dlg.peerLinkReadyAtReceiver);
-    EXPECT_EQ(Tables().reads, 1);
+    EXPECT_EQ(TheFakeAgent().Reads(), 1);
 }
 
 TEST_F(MonitorDlgTest, StartUpWithSettingsLogAndMailslot) {
@@ -255,7 +256,7 @@ TEST_F(MonitorDlgTest, StartUpWithSettingsLogAndMailslot) {
 }
 
 TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
-    Tables().initSucceeds = false;
+    TheFakeAgent().initResult = 0;
     WriteSettings(WithInterval(1));
     TestMonitorDlg dlg(5);
     EXPECT_FALSE(dlg.Initialize());
@@ -264,12 +265,12 @@ TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
     EXPECT_FALSE(dlg.RefreshTimer().isActive());
     EXPECT_FALSE(dlg.MailslotTimer().isActive());
     EXPECT_EQ(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
-    EXPECT_EQ(Tables().reads, 0);
+    EXPECT_EQ(TheFakeAgent().Reads(), 0);
     // The window still has its columns, and nothing ever refreshes it.
     EXPECT_EQ(dlg.ConnectionList().widget()->columnCount(), 4);
     dlg.show();
     ProcessEventsFor(1300);
-    EXPECT_EQ(Tables().reads, 0);
+    EXPECT_EQ(TheFakeAgent().Reads(), 0);
     EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 0);
     EXPECT_TRUE(LooksShown(dlg));
 }
@@ -298,7 +299,7 @@ TEST_F(MonitorDlgTest, HidesAtTheFirstTickOfTheMailslotTimer) {
 
     dlg.OnTimer(TIMER_MAILSLOT);
     EXPECT_EQ(dlg.polls, 1);
-    EXPECT_EQ(Tables().reads, 1);  // the mailslot tick does not refresh
+    EXPECT_EQ(TheFakeAgent().Reads(), 1);  // the mailslot tick does not refresh
     EXPECT_EQ(dlg.WindowVisible(), 0);
     EXPECT_TRUE(LooksHidden(dlg));
     EXPECT_EQ(CMonitorDlg::startupFlag, 0);
@@ -323,7 +324,7 @@ TEST_F(MonitorDlgTest, HidesAtTheFirstRefreshTickWithoutMailslot) {
     EXPECT_GE(t.elapsed(), 800);
     EXPECT_EQ(dlg.WindowVisible(), 0);
     EXPECT_EQ(CMonitorDlg::startupFlag, 0);
-    EXPECT_EQ(Tables().reads, 2);
+    EXPECT_EQ(TheFakeAgent().Reads(), 2);
     // A mailslot tick without a mailslot reads nothing.
     dlg.OnTimer(TIMER_MAILSLOT);
     EXPECT_EQ(dlg.polls, 0);
@@ -345,11 +346,11 @@ TEST_F(MonitorDlgTest, ShowAtStartKeepsTheWindowAndTheFlagClearsOnce) {
     EXPECT_TRUE(LooksShown(dlg));
     EXPECT_EQ(dlg.WindowVisible(), 1);
     EXPECT_EQ(dlg.polls, 1);
-    EXPECT_EQ(Tables().reads, 3);
+    EXPECT_EQ(TheFakeAgent().Reads(), 3);
 }
 
 TEST_F(MonitorDlgTest, RefreshTickWhileTheErrorBoxIsOpenIsDropped) {
-    Tables().failReads = true;
+    TheFakeAgent().failEveryRequest = true;
     TestMonitorDlg dlg;
     std::vector<MessageBoxRequest> boxes;
     int readsDuringBox = -1;
@@ -359,17 +360,17 @@ TEST_F(MonitorDlgTest, RefreshTickWhileTheErrorBoxIsOpenIsDropped) {
         if (depth > 0) return IDOK;  // a nested refresh: counted, not recursed into
         ++depth;
         EXPECT_EQ(dlg.RefreshRunning(), 1);
-        const int before = Tables().reads;
+        const int before = TheFakeAgent().Reads();
         dlg.OnTimer(TIMER_REFRESH);
         dlg.OnTimer(TIMER_REFRESH);
-        readsDuringBox = Tables().reads - before;
+        readsDuringBox = TheFakeAgent().Reads() - before;
         --depth;
         return IDOK;
     });
     ASSERT_TRUE(dlg.Initialize());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(readsDuringBox, 0);
-    EXPECT_EQ(Tables().reads, 1);
+    EXPECT_EQ(TheFakeAgent().Reads(), 1);
     EXPECT_EQ(boxes[0].owner, nullptr);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Tolvara"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("SNMP Error Status = 5 Index = 1"));
@@ -379,11 +380,11 @@ TEST_F(MonitorDlgTest, RefreshTickWhileTheErrorBoxIsOpenIsDropped) {
     // The next tick after the box tries again, and fails with one box again.
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(Tables().reads, 2);
+    EXPECT_EQ(TheFakeAgent().Reads(), 2);
 
     // Once the agent answers, the list fills and no box comes.
-    Tables().failReads = false;
-    Tables().records = {TcpRecord("10.1.2.3", 4000, 5000)};
+    TheFakeAgent().failEveryRequest = false;
+    TheFakeAgent().records = {TcpRecord("10.1.2.3", 4000, 5000)};
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(boxes.size(), 2u);
     EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 1);

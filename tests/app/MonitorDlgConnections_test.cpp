@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QTreeWidget>
 
-#include "ScriptedMonitor.h"
+#include "support/MonitorHarness.h"
 #include "monitor/ConnectionList.h"
 #include "platform/PopupMenuUi.h"
 
@@ -37,7 +37,7 @@ const Row kAllRows[] = {
     {1, {"*:*", "127.0.0.1:Tolvara", "UDP", ""}},
 };
 
-void ExpectRows(CMonitorDlg& dlg, const std::vector<Row>& rows) {
+void ExpectRows(TestMonitorDlg& dlg, const std::vector<Row>& rows) {
     CListCtrl& list = dlg.ConnectionList();
     ASSERT_EQ(list.GetItemCount(), static_cast<int>(rows.size()));
     for (int i = 0; i < list.GetItemCount(); ++i) {
@@ -49,7 +49,7 @@ void ExpectRows(CMonitorDlg& dlg, const std::vector<Row>& rows) {
     }
 }
 
-std::vector<QTreeWidgetItem*> Items(CMonitorDlg& dlg) {
+std::vector<QTreeWidgetItem*> Items(TestMonitorDlg& dlg) {
     std::vector<QTreeWidgetItem*> items;
     QTreeWidget* w = dlg.ConnectionList().widget();
     for (int i = 0; i < w->topLevelItemCount(); ++i) items.push_back(w->topLevelItem(i));
@@ -61,7 +61,7 @@ protected:
     void SetUp() override {
         MonitorWindowTest::SetUp();
         WriteWholeFile(dir.file("services"), "telnet 23/tcp\nsmtp 25/tcp\nblackjack 1025/tcp\n");
-        Tables().records = SampleTables();
+        TheFakeAgent().records = SampleTables();
     }
 };
 
@@ -112,14 +112,14 @@ TEST_F(ConnectionListTest, UnchangedTableLeavesTheListAndTrackerAlone) {
 
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
-    EXPECT_EQ(Tables().reads, 2);
+    EXPECT_EQ(TheFakeAgent().Reads(), 2);
     EXPECT_EQ(Items(dlg), before);
     EXPECT_EQ(w->currentItem(), before[3]);
     EXPECT_EQ(w->selectedItems(), QList<QTreeWidgetItem*>{before[3]});
     EXPECT_EQ(dlg.HistoryList()->count(), 1);
 
     // One byte differs (the established row closes): same count, rebuilt, tracked.
-    Tables().records[1].stateIndex = 7;
+    TheFakeAgent().records[1].stateIndex = 7;
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
     EXPECT_TRUE(w->selectedItems().isEmpty());
@@ -129,7 +129,7 @@ TEST_F(ConnectionListTest, UnchangedTableLeavesTheListAndTrackerAlone) {
     EXPECT_TRUE(dlg.HistoryList()->item(0)->text().contains(QStringLiteral("<---단절---> 10.1.2.3 : telnet")));
 
     // The last record vanishes: the count differs, the list loses that row.
-    Tables().records.pop_back();
+    TheFakeAgent().records.pop_back();
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(dlg.DisplayedCount(), 6);
     EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 6);
@@ -145,15 +145,15 @@ TEST_F(ConnectionListTest, FailedOrEmptyReads) {
 
     int boxes = 0;
     SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
-    Tables().failReads = true;
+    TheFakeAgent().failEveryRequest = true;
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(Items(dlg), before);
     EXPECT_EQ(dlg.DisplayedCount(), 7);
 
     // A read with no record at all empties the list and tells the tracker.
-    Tables().failReads = false;
-    Tables().records.clear();
+    TheFakeAgent().failEveryRequest = false;
+    TheFakeAgent().records.clear();
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
     EXPECT_EQ(boxes, 1);

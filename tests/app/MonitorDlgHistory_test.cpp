@@ -3,8 +3,9 @@
 
 #include <filesystem>
 
-#include "ScriptedMonitor.h"
+#include "support/MonitorHarness.h"
 #include "log/AccessLog.h"
+#include "platform/Messages.h"
 #include "monitor/ConnectionHistory.h"
 
 namespace {
@@ -159,12 +160,12 @@ TEST_F(HistoryTest, MalformedTextsAreDropped) {
 // tracker posts its event, the handler writes the line.
 TEST_F(HistoryTest, RefreshOfANewConnectionEndsInAHistoryLine) {
     Start(DefaultSettings());
-    Tables().records = {TcpRecord("10.0.0.5", 23, 1025)};
+    TheFakeAgent().records = {TcpRecord("10.0.0.5", 23, 1025)};
     dlg->OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
     ASSERT_EQ(history->count(), 1);
     EXPECT_EQ(Line(history, 0).toStdString(), kConnectLine);
-    Tables().records.clear();
+    TheFakeAgent().records.clear();
     dlg->OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
     ASSERT_EQ(history->count(), 2);

@@ -11,9 +11,9 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include "app/TraceMonitorDlg.h"
+#include "support/MonitorHarness.h"
 #include "log/AccessLog.h"
-#include "monitor/TestRecords.h"
+#include "support/TestRecords.h"
 #include "platform/Messages.h"
 
 namespace {
@@ -22,15 +22,16 @@ using Trace = std::vector<std::string>;
 
 LocalTime FixedNoon() { return LocalTime{2024, 3, 5, 12, 0, 0}; }
 
-class TrayTest : public ::testing::Test {
+class TrayTest : public MonitorWindowTest {
 protected:
-    static void SetUpTestSuite() { EnsureApplication(); }
-
     void SetUp() override {
-        CMonitorDlg::startupFlag = 1;
-        MonitorOptions options;
-        options.clock = &FixedNoon;
-        dlg = std::make_unique<TraceMonitorDlg>(options);
+        MonitorWindowTest::SetUp();
+        TestClock::time = FixedNoon();
+        dlg = std::make_unique<TestMonitorDlg>();
+    }
+    void TearDown() override {
+        dlg.reset();
+        MonitorWindowTest::TearDown();
     }
 
     // Initialises and shows the window, with the working directory in a temporary folder.
@@ -58,9 +59,7 @@ protected:
         QApplication::sendEvent(dlg.get(), &e);
     }
 
-    TempDir dir;
-    ScopedWorkDir inDir{dir.path()};
-    std::unique_ptr<TraceMonitorDlg> dlg;
+    std::unique_ptr<TestMonitorDlg> dlg;
 };
 
 TEST_F(TrayTest, LeftClickShowsAHiddenWindowAndLeavesAShownOneShown) {
@@ -70,12 +69,12 @@ TEST_F(TrayTest, LeftClickShowsAHiddenWindowAndLeavesAShownOneShown) {
     dlg->hide();
     ASSERT_EQ(dlg->WindowVisible(), 0);
 
-    EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(dlg->OnTrayNotify(QSystemTrayIcon::Trigger), 0);
     EXPECT_EQ(dlg->WindowVisible(), 1);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_FALSE(dlg->isMinimized());
 
-    dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN);
+    dlg->OnTrayNotify(QSystemTrayIcon::Trigger);
     EXPECT_EQ(dlg->WindowVisible(), 1);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_TRUE(dlg->trace.empty());
@@ -86,8 +85,8 @@ TEST_F(TrayTest, DoubleClickAndOtherMouseMessagesDoNothing) {
     dlg->OnClose();
     dlg->hide();
     PopupRecorder menus;
-    for (int message : {WM_LBUTTONDBLCLK, 0x0202 /* button up */, 0x0207 /* middle */, 0x0200 /* move */})
-        EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, message), 0);
+    for (auto reason : {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
+        EXPECT_EQ(dlg->OnTrayNotify(reason), 0);
     EXPECT_EQ(dlg->WindowVisible(), 0);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_TRUE(menus.requests.empty());
@@ -103,7 +102,7 @@ TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItClo
     bool handledWhileOpen = false;
     menus.whileOpen = [&] { handledWhileOpen = !dlg->trace.empty(); };
 
-    EXPECT_EQ(dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN), 0);
+    EXPECT_EQ(dlg->OnTrayNotify(QSystemTrayIcon::Context), 0);
     ASSERT_EQ(menus.requests.size(), 1u);
     EXPECT_EQ(menus.requests[0].menuId, IDR_TRAY_MENU);
     EXPECT_EQ(menus.requests[0].pos, QCursor::pos());
@@ -124,14 +123,14 @@ TEST_F(TrayTest, TrayMenuCommandsReachTheButtonsHandlers) {
     for (const auto& [command, handler] : commands) {
         dlg->trace.clear();
         menus.answer = command;
-        dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+        dlg->OnTrayNotify(QSystemTrayIcon::Context);
         QCoreApplication::processEvents();
         EXPECT_EQ(dlg->trace, Trace{handler}) << command;
     }
     // A dismissed menu runs nothing.
     dlg->trace.clear();
     menus.answer = 0;
-    dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+    dlg->OnTrayNotify(QSystemTrayIcon::Context);
     QCoreApplication::processEvents();
     EXPECT_TRUE(dlg->trace.empty());
 }
@@ -145,7 +144,7 @@ TEST_F(TrayTest, SettingsFromTheTrayMenuOpenWhileTheWindowStaysHidden) {
     QString title;
     bool seen = false;
     // The command arrives after the menu has closed; the dialog is answered from its loop.
-    dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+    dlg->OnTrayNotify(QSystemTrayIcon::Context);
     QTimer::singleShot(0, [&] {
         AnswerNextModal(
             [&](CDialogBase* d) {
@@ -311,7 +310,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TrayTest, ExitFromTheTrayMenuEndsTheModalRun) {
     PopupRecorder menus;
     menus.answer = 32774;
-    QTimer::singleShot(0, [&] { dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN); });
+    QTimer::singleShot(0, [&] { dlg->OnTrayNotify(QSystemTrayIcon::Context); });
     // Would hang, and the test time out, if the exit left the loop running.
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
     EXPECT_TRUE(dlg->IsDestroyed());
@@ -325,7 +324,7 @@ TEST_F(TrayTest, ExitWhileADialogIsOpenClosesItAndEndsTheRun) {
     QTimer::singleShot(0, [&] {
         AnswerNextModal(
             [&](CDialogBase* about) {
-                dlg->OnTrayNotify(IDI_MAINFRAME, WM_RBUTTONDOWN);
+                dlg->OnTrayNotify(QSystemTrayIcon::Context);
                 QCoreApplication::processEvents();  // the chosen exit command runs
                 aboutClosed = !about->isVisible();
             },
@@ -432,7 +431,7 @@ TEST_F(TrayTest, WithoutATrayHidingMinimisesAndSaysSoOnce) {
     dlg->grab().save(artifacts + QStringLiteral("/no-tray-notice.png"));
 
     // A left click, were there an icon to click, restores the window.
-    dlg->OnTrayNotify(IDI_MAINFRAME, WM_LBUTTONDOWN);
+    dlg->OnTrayNotify(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(dlg->isMinimized());
     EXPECT_EQ(dlg->WindowVisible(), 1);
 }
