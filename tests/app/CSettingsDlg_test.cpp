@@ -19,9 +19,10 @@ std::string Bytes(const MonitorSettings& s) {
 }
 
 // The check box of each flag byte, by the byte's offset in the record.
-constexpr std::pair<int, int> kFlagControls[] = {{8, 1035},  {9, 1009},  {10, 1011}, {11, 1012},
-                                                 {12, 1013}, {13, 1014}, {14, 1036}, {15, 1015},
-                                                 {16, 1016}, {17, 1017}, {18, 1019}, {19, 1037}};
+constexpr std::pair<int, int> kFlagControls[] = {
+    {8, IDC_SHOW_AT_START},   {9, IDC_KEEP_LOG},     {10, IDC_IGNORE_HTTP},  {11, IDC_IGNORE_TELNET},
+    {12, IDC_IGNORE_FTP},     {13, IDC_IGNORE_POP3}, {14, IDC_ALARM},        {15, IDC_IGNORE_NNTP},
+    {16, IDC_IGNORE_NETBIOS}, {17, IDC_IGNORE_SMTP}, {18, IDC_IGNORE_HTTPS}, {19, IDC_SHOW_PORT_NAMES}};
 
 MonitorSettings WithFlagByte(int offset, uint8_t value) {
     auto b = EncodeSettings(DefaultSettings());
@@ -42,8 +43,8 @@ TEST_F(SettingsDlgTest, DisplayModeSelectsItsRadioButtonAndOtherValuesSurviveOk)
         CSettingsDlg dlg;
         dlg.SetRecord(&s);
         EXPECT_TRUE(dlg.OnInitDialog());
-        EXPECT_EQ(dlg.IsDlgButtonChecked(1005), mode == 0) << mode;
-        EXPECT_EQ(dlg.IsDlgButtonChecked(1007), mode == 1) << mode;
+        EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_SHOW_ALL), mode == 0) << mode;
+        EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_SHOW_CONNECTED), mode == 1) << mode;
         dlg.OnOK();
         EXPECT_EQ(s.displayMode, mode);
         EXPECT_EQ(dlg.result(), IDOK);
@@ -54,7 +55,7 @@ TEST_F(SettingsDlgTest, DisplayModeSelectsItsRadioButtonAndOtherValuesSurviveOk)
     CSettingsDlg dlg;
     dlg.SetRecord(&s);
     dlg.OnInitDialog();
-    dlg.CheckDlgButton(1007, true);
+    dlg.CheckDlgButton(IDC_SHOW_CONNECTED, true);
     dlg.OnOK();
     EXPECT_EQ(s.displayMode, 1);
 }
@@ -76,7 +77,7 @@ TEST_F(SettingsDlgTest, EachFlagByteHasItsOwnBoxAndComesBackAsOne) {
     CSettingsDlg dlg;
     dlg.SetRecord(&s);
     dlg.OnInitDialog();
-    dlg.CheckDlgButton(1037, false);
+    dlg.CheckDlgButton(IDC_SHOW_PORT_NAMES, false);
     dlg.OnOK();
     EXPECT_EQ(s.showPortNames, 0);
 }
@@ -99,8 +100,8 @@ TEST_F(SettingsDlgTest, IntervalFieldReplacesOnlyWithAPositiveNumber) {
         CSettingsDlg dlg;
         dlg.SetRecord(&s);
         dlg.OnInitDialog();
-        EXPECT_EQ(dlg.GetDlgItemText(1004), QStringLiteral("3"));
-        dlg.SetDlgItemText(1004, QString::fromLatin1(c.text));
+        EXPECT_EQ(dlg.GetDlgItemText(IDC_INTERVAL), QStringLiteral("3"));
+        dlg.SetDlgItemText(IDC_INTERVAL, QString::fromLatin1(c.text));
         dlg.OnOK();
         EXPECT_EQ(s.refreshInterval, c.expected) << '"' << c.text << '"';
     }
@@ -108,7 +109,7 @@ TEST_F(SettingsDlgTest, IntervalFieldReplacesOnlyWithAPositiveNumber) {
 
 TEST_F(SettingsDlgTest, IntervalFieldTakesDigitsOnly) {
     CSettingsDlg dlg;
-    auto* edit = dlg.Item<QLineEdit>(1004);
+    auto* edit = dlg.Item<QLineEdit>(IDC_INTERVAL);
     ASSERT_NE(edit, nullptr);
     ASSERT_NE(edit->validator(), nullptr);
     QString text = QStringLiteral("-5");
@@ -142,7 +143,7 @@ protected:
                 ClickButton(d, button);
             },
             &seen);
-        dlg->OnCommandId(1004);
+        dlg->OnCommandId(ID_SETTINGS);
         ASSERT_TRUE(seen);
     }
 
@@ -165,8 +166,8 @@ TEST_F(OnSettingsTest, CancelAfterChangingEverythingChangesNothing) {
     const std::string before = Bytes(dlg->Settings());
     RunSettings(
         [](CDialogBase* d) {
-            d->CheckDlgButton(1007, true);
-            d->SetDlgItemText(1004, QStringLiteral("10"));
+            d->CheckDlgButton(IDC_SHOW_CONNECTED, true);
+            d->SetDlgItemText(IDC_INTERVAL, QStringLiteral("10"));
             for (const auto& [offset, control] : kFlagControls)
                 d->CheckDlgButton(control, !d->IsDlgButtonChecked(control));
         },
@@ -188,7 +189,7 @@ TEST_F(OnSettingsTest, OkWithoutChangesWritesTheFileAndNothingElse) {
 }
 
 TEST_F(OnSettingsTest, ChangedIntervalRestartsTheTimerOnly) {
-    RunSettings([](CDialogBase* d) { d->SetDlgItemText(1004, QStringLiteral("10")); });
+    RunSettings([](CDialogBase* d) { d->SetDlgItemText(IDC_INTERVAL, QStringLiteral("10")); });
     EXPECT_EQ(dlg->trace, (Trace{"KillTimer 4444", "SetTimer 4444 10000"}));
     EXPECT_EQ(dlg->RefreshTimer().interval(), 10000);
     EXPECT_TRUE(dlg->RefreshTimer().isActive());
@@ -198,20 +199,20 @@ TEST_F(OnSettingsTest, ChangedIntervalRestartsTheTimerOnly) {
 }
 
 TEST_F(OnSettingsTest, HugeIntervalRunsTheTimerAtItsCap) {
-    RunSettings([](CDialogBase* d) { d->SetDlgItemText(1004, QStringLiteral("2147483648")); });
+    RunSettings([](CDialogBase* d) { d->SetDlgItemText(IDC_INTERVAL, QStringLiteral("2147483648")); });
     EXPECT_EQ(dlg->RefreshTimer().interval(), MAX_REFRESH_INTERVAL * 1000);
     EXPECT_EQ(dlg->Settings().refreshInterval, MAX_REFRESH_INTERVAL);
 }
 
 TEST_F(OnSettingsTest, DisplayModeOrPortNamesRedrawTheListUnlessARefreshRuns) {
-    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1007, true); });
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(IDC_SHOW_CONNECTED, true); });
     EXPECT_TRUE(Redrawn());
     EXPECT_EQ(dlg->Settings().displayMode, 1);
     EXPECT_TRUE(dlg->trace.empty());
 
     dlg->ConnectionList().DeleteAllItems();
     dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
-    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1037, false); });
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(IDC_SHOW_PORT_NAMES, false); });
     EXPECT_TRUE(Redrawn());
     EXPECT_EQ(dlg->PortNames().ShowNames(), 0);
 
@@ -220,8 +221,8 @@ TEST_F(OnSettingsTest, DisplayModeOrPortNamesRedrawTheListUnlessARefreshRuns) {
     dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
     dlg->SetRefreshRunning(1);
     RunSettings([](CDialogBase* d) {
-        d->CheckDlgButton(1037, true);
-        d->CheckDlgButton(1005, true);
+        d->CheckDlgButton(IDC_SHOW_PORT_NAMES, true);
+        d->CheckDlgButton(IDC_SHOW_ALL, true);
     });
     EXPECT_FALSE(Redrawn());
     EXPECT_EQ(dlg->PortNames().ShowNames(), 1);
@@ -229,16 +230,16 @@ TEST_F(OnSettingsTest, DisplayModeOrPortNamesRedrawTheListUnlessARefreshRuns) {
 
     // The other flags leave the list alone.
     RunSettings([](CDialogBase* d) {
-        for (int box : {1011, 1012, 1036, 1035}) d->CheckDlgButton(box, !d->IsDlgButtonChecked(box));
+        for (int box : {IDC_IGNORE_HTTP, IDC_IGNORE_TELNET, IDC_ALARM, IDC_SHOW_AT_START}) d->CheckDlgButton(box, !d->IsDlgButtonChecked(box));
     });
     EXPECT_FALSE(Redrawn());
 }
 
 TEST_F(OnSettingsTest, SwitchingTheLogWritesStartAndEndMarks) {
-    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1009, true); });
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(IDC_KEEP_LOG, true); });
     EXPECT_EQ(dlg->trace, Trace{"WriteAccessLog 0"});
     RunSettings([](CDialogBase*) {});
-    RunSettings([](CDialogBase* d) { d->CheckDlgButton(1009, false); });
+    RunSettings([](CDialogBase* d) { d->CheckDlgButton(IDC_KEEP_LOG, false); });
     EXPECT_EQ(dlg->trace, (Trace{"WriteAccessLog 0", "WriteAccessLog -1"}));
     EXPECT_EQ(Log(), "2024.03.05 12:00:00 - Start Log\n2024.03.05 12:00:00 - End Log\n");
     EXPECT_EQ(File()[9], '\0');
@@ -247,8 +248,8 @@ TEST_F(OnSettingsTest, SwitchingTheLogWritesStartAndEndMarks) {
 TEST_F(OnSettingsTest, UnwritableFileStillAppliesTheSettings) {
     dlg->SetWorkDir(dir.file("missing-folder"));
     RunSettings([](CDialogBase* d) {
-        d->SetDlgItemText(1004, QStringLiteral("5"));
-        d->CheckDlgButton(1009, true);
+        d->SetDlgItemText(IDC_INTERVAL, QStringLiteral("5"));
+        d->CheckDlgButton(IDC_KEEP_LOG, true);
     });
     EXPECT_EQ(dlg->trace, (Trace{"KillTimer 4444", "SetTimer 4444 5000", "WriteAccessLog 0"}));
     EXPECT_EQ(dlg->Settings().refreshInterval, 5);

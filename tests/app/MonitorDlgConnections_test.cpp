@@ -1,4 +1,4 @@
-// The refresh cycle and list view 1000 of the real main window, fed by a scripted agent.
+// The refresh cycle and the connection list view of the real main window, fed by a scripted agent.
 #include <QContextMenuEvent>
 #include <QListWidget>
 #include <QTreeWidget>

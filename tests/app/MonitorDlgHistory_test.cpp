@@ -1,4 +1,4 @@
-// Connection events in the main window: history list 1036, the log line and the alarm.
+// Connection events in the main window: the history list, the log line and the alarm.
 #include <QListWidget>
 
 #include <filesystem>

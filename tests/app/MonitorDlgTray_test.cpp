@@ -98,7 +98,7 @@ TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItClo
     dlg->hide();
     QCursor::setPos(QPoint(321, 234));
     PopupRecorder menus;
-    menus.answer = 1006;
+    menus.answer = ID_FRIEND_LIST;
     bool handledWhileOpen = false;
     menus.whileOpen = [&] { handledWhileOpen = !dlg->trace.empty(); };
 
@@ -119,7 +119,7 @@ TEST_F(TrayTest, TrayMenuCommandsReachTheButtonsHandlers) {
     Start();
     PopupRecorder menus;
     const std::pair<int, const char*> commands[] = {
-        {1005, "OnSendMessage"}, {1003, "OnWhois"}, {1002, "OnComputerName"}, {1006, "OnFriendList"}};
+        {ID_SEND_MESSAGE, "OnSendMessage"}, {ID_WHOIS, "OnWhois"}, {ID_COMPUTER_NAME, "OnComputerName"}, {ID_FRIEND_LIST, "OnFriendList"}};
     for (const auto& [command, handler] : commands) {
         dlg->trace.clear();
         menus.answer = command;
@@ -140,7 +140,7 @@ TEST_F(TrayTest, SettingsFromTheTrayMenuOpenWhileTheWindowStaysHidden) {
     dlg->OnClose();
     dlg->hide();
     PopupRecorder menus;
-    menus.answer = 1004;
+    menus.answer = ID_SETTINGS;
     QString title;
     bool seen = false;
     // The command arrives after the menu has closed; the dialog is answered from its loop.
@@ -187,7 +187,7 @@ TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress)
     Start();
     dlg->ShowRecords({UdpRecord(137), TcpRecord("10.1.2.3", 80, 50123)});
     PopupRecorder menus;
-    menus.answer = 32771;
+    menus.answer = ID_COMPUTER_NAME_FOR_SELECTION;
     int modeWhileOpen = -1;
     menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
 
@@ -218,9 +218,9 @@ TEST_F(TrayTest, FriendRowSelectsWithModeTwoAndPopupCommandsReachTheirHandlers) 
     PopupRecorder menus;
     int modeWhileOpen = -1;
     menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
-    const std::pair<int, const char*> commands[] = {{32773, "OnSendMessageToSelection"},
-                                                    {32771, "OnComputerNameForSelection"},
-                                                    {32772, "OnWhoisForSelection"}};
+    const std::pair<int, const char*> commands[] = {{ID_SEND_MESSAGE_TO_SELECTION, "OnSendMessageToSelection"},
+                                                    {ID_COMPUTER_NAME_FOR_SELECTION, "OnComputerNameForSelection"},
+                                                    {ID_WHOIS_FOR_SELECTION, "OnWhoisForSelection"}};
     for (const auto& [command, handler] : commands) {
         dlg->trace.clear();
         menus.answer = command;
@@ -281,7 +281,7 @@ TEST_P(ExitTest, StepsRunInOrder) {
     EXPECT_FALSE(dlg->TrayIcon()->icon().isNull());
     ASSERT_GT(dlg->ImageList().GetImageCount(), 0);
 
-    dlg->OnCommandId(32774);
+    dlg->OnCommandId(ID_EXIT);
     EXPECT_EQ(dlg->trace, c.expected);
     EXPECT_TRUE(dlg->IsDestroyed());
     EXPECT_EQ(dlg->TrayIcon(), nullptr);
@@ -309,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TrayTest, ExitFromTheTrayMenuEndsTheModalRun) {
     PopupRecorder menus;
-    menus.answer = 32774;
+    menus.answer = ID_EXIT;
     QTimer::singleShot(0, [&] { dlg->OnTrayNotify(QSystemTrayIcon::Context); });
     // Would hang, and the test time out, if the exit left the loop running.
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
@@ -320,7 +320,7 @@ TEST_F(TrayTest, ExitFromTheTrayMenuEndsTheModalRun) {
 TEST_F(TrayTest, ExitWhileADialogIsOpenClosesItAndEndsTheRun) {
     bool aboutClosed = false, seen = false;
     PopupRecorder menus;
-    menus.answer = 32774;
+    menus.answer = ID_EXIT;
     QTimer::singleShot(0, [&] {
         AnswerNextModal(
             [&](CDialogBase* about) {
@@ -341,7 +341,7 @@ TEST_F(TrayTest, ExitWhileADialogIsOpenClosesItAndEndsTheRun) {
 
 TEST_F(TrayTest, SystemCommandSixteenRunsTheAboutBox) {
     Start();
-    for (int command : {16, 16 | 0x7}) {
+    for (int command : {IDM_ABOUTBOX, IDM_ABOUTBOX | 0x7}) {
         bool seen = false;
         QString title, version;
         AnswerNextModal(

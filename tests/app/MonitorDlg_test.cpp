@@ -48,16 +48,16 @@ struct ExpectedControl {
 };
 
 const ExpectedControl kControls[] = {
-    {1000, "QTreeWidget", "", 7, 36, 272, 159},
-    {1014, "QTreeWidget", "", 282, 36, 94, 159},
-    {1036, "QListWidget", "", 7, 201, 248, 63},
-    {1002, "QPushButton", "컴 이름(&N)", 33, 17, 42, 16},
-    {1003, "QPushButton", "&Who Is", 78, 17, 42, 16},
-    {1005, "QPushButton", "메시지(&M)", 123, 17, 42, 16},
-    {1004, "QPushButton", "환경(&E)", 200, 17, 42, 16},
-    {1006, "QPushButton", "친구목록(&F)", 285, 17, 42, 16},
-    {1001, "QPushButton", "Ping(&P)", 330, 17, 42, 16},
-    {1037, "QLabel", "", 257, 201, 119, 39},
+    {IDC_CONN_LIST, "QTreeWidget", "", 7, 36, 272, 159},
+    {IDC_FRIEND_LIST, "QTreeWidget", "", 282, 36, 94, 159},
+    {IDC_HISTORY, "QListWidget", "", 7, 201, 248, 63},
+    {IDC_COMPUTER_NAME, "QPushButton", "컴 이름(&N)", 33, 17, 42, 16},
+    {IDC_WHOIS, "QPushButton", "&Who Is", 78, 17, 42, 16},
+    {IDC_SEND_MESSAGE, "QPushButton", "메시지(&M)", 123, 17, 42, 16},
+    {IDC_SETTINGS, "QPushButton", "환경(&E)", 200, 17, 42, 16},
+    {IDC_FRIEND_LIST_DLG, "QPushButton", "친구목록(&F)", 285, 17, 42, 16},
+    {IDC_PING, "QPushButton", "Ping(&P)", 330, 17, 42, 16},
+    {IDC_AD_HOST, "QLabel", "", 257, 201, 119, 39},
 };
 
 QRect Pixels(const CMonitorDlg& dlg, int x, int y, int w, int h) {
@@ -85,7 +85,7 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     EXPECT_TRUE(peer.RefreshTimer().isActive());
     EXPECT_FALSE(peer.MailslotTimer().isActive());
     EXPECT_EQ(peer.PortNames().ShowNames(), 1);
-    EXPECT_NE(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
+    EXPECT_NE(dlg.GetDlgItem(IDC_AD_HOST)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
 
     // The dialog font is a Korean face, so the captions read as Korean.
     const QString family = QFontInfo(dlg.font()).family();
@@ -109,10 +109,10 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
         EXPECT_EQ(w->geometry(), Pixels(dlg, c.x, c.y, c.w, c.h));
         EXPECT_EQ(dlg.GetDlgItemText(c.id), QString::fromUtf8(c.caption));
         if (auto* b = qobject_cast<QPushButton*>(w)) {
-            EXPECT_EQ(b->isDefault(), c.id == 1001);
+            EXPECT_EQ(b->isDefault(), c.id == IDC_PING);
         }
     }
-    auto* host = dlg.Item<QLabel>(1037);
+    auto* host = dlg.Item<QLabel>(IDC_AD_HOST);
     EXPECT_EQ(host->frameShadow(), QFrame::Sunken);
     EXPECT_EQ(host->alignment(), Qt::AlignCenter);
     // The picture under the advertising area has no id of its own.
@@ -214,7 +214,7 @@ TEST_F(MonitorDlgTest, EnterPingsAndEscHidesWithoutEndingTheRun) {
     TestMonitorDlg other;
     ASSERT_TRUE(other.Initialize());
     other.show();
-    QTest::mouseClick(other.Item<QPushButton>(1001), Qt::LeftButton);
+    QTest::mouseClick(other.Item<QPushButton>(IDC_PING), Qt::LeftButton);
     EXPECT_EQ(other.Pings(), 1);
 }
 
@@ -264,7 +264,7 @@ TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
                                                    "InitializeAgent"}));
     EXPECT_FALSE(dlg.RefreshTimer().isActive());
     EXPECT_FALSE(dlg.MailslotTimer().isActive());
-    EXPECT_EQ(dlg.GetDlgItem(1037)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
+    EXPECT_EQ(dlg.GetDlgItem(IDC_AD_HOST)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
     EXPECT_EQ(TheFakeAgent().Reads(), 0);
     // The window still has its columns, and nothing ever refreshes it.
     EXPECT_EQ(dlg.ConnectionList().widget()->columnCount(), 4);
