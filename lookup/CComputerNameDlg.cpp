@@ -19,8 +19,13 @@ CComputerNameDlg::CComputerNameDlg(QWidget* parent) : CDialogBase(IDD_COMPUTER_N
 
 bool CComputerNameDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    if (!preset_.empty()) SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
-    else GetDlgItem(IDC_START_LOOKUP)->setEnabled(false);
+    if (!preset_.empty()) {
+        SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
+        // A preset that reads as no address leaves nothing to look up.
+        OnAddressChanged();
+    } else {
+        GetDlgItem(IDC_START_LOOKUP)->setEnabled(false);
+    }
     return true;
 }
 

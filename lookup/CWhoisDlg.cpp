@@ -19,8 +19,13 @@ CWhoisDlg::~CWhoisDlg() {
 
 bool CWhoisDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    if (!preset_.empty()) SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
-    else GetDlgItem(IDC_START_WHOIS)->setEnabled(false);
+    if (!preset_.empty()) {
+        SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
+        // A preset that reads as no address leaves nothing to query.
+        OnAddressChanged();
+    } else {
+        GetDlgItem(IDC_START_WHOIS)->setEnabled(false);
+    }
     return true;
 }
 
@@ -48,7 +53,11 @@ void CWhoisDlg::OnStart() {
     const WhoisConfig config = WhoisConfigFromEnvironment();
     protocol_ = config.protocol;
     link_ = link;
-    StartWhoisWorker(std::move(link), config);
+    if (!StartWhoisWorker(std::move(link), config)) {
+        link_.reset();
+        SetDlgItemText(IDC_WHOIS_RESULT, QString::fromUtf8(kWhoisFailedText));
+        SetIdle();
+    }
 }
 
 void CWhoisDlg::OnPostedMessage(PostedMessage& message) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/Messages.h"
@@ -141,6 +142,11 @@ void RunWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {
     if (!link->hwnd.PostMessage(WM_WHOIS_DONE, 0, {})) link->text.reset();
 }
 
-void StartWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {
-    std::thread(RunWhoisWorker, std::move(link), std::move(config)).detach();
+bool StartWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {
+    try {
+        std::thread(RunWhoisWorker, std::move(link), std::move(config)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }

@@ -15,5 +15,6 @@
 void RunWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config);
 
 // Runs RunWhoisWorker on a detached thread; the thread's copy of the shared block
-// keeps it valid for as long as the worker needs it.
-void StartWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config);
+// keeps it valid for as long as the worker needs it. False when no thread could be
+// started, so nothing will be posted.
+bool StartWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config);

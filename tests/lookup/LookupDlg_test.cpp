@@ -58,6 +58,14 @@ void CheckStartEnabling(int startId) {
         EXPECT_EQ(dlg.GetDlgItemText(IDC_IP_ADDRESS), "192.0.2.44");
         EXPECT_TRUE(Enabled(dlg, startId));
     }
+    // A row whose address reads as none (a listener's 0.0.0.0, or no address) offers
+    // nothing to start.
+    for (const char* preset : {"0.0.0.0", "not an address"}) {
+        Dlg dlg;
+        dlg.SetPresetAddress(preset);
+        dlg.OnInitDialog();
+        EXPECT_FALSE(Enabled(dlg, startId)) << preset;
+    }
 }
 
 }  // namespace

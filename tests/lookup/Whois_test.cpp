@@ -44,7 +44,7 @@ struct HeldQuery {
     bool deliveredWhileHeld = false;
 
     HeldQuery(ScriptedServer& server, int waitMs) : link(NewLink(window.window)) {
-        StartWhoisWorker(link, FormAt(server));
+        EXPECT_TRUE(StartWhoisWorker(link, FormAt(server)));
         deliveredWhileHeld = window.WaitForPosts(1, waitMs);
         server.Release();
         EXPECT_TRUE(window.WaitForPosts(1));
@@ -154,7 +154,7 @@ TEST(WhoisWorkerTest, CancelOrAClosedWindowMeansNothingIsPosted) {
         PostRecorder window;
         auto link = NewLink(window.window);
         std::weak_ptr<ThreadLink> block = link;
-        StartWhoisWorker(link, FormAt(server));
+        ASSERT_TRUE(StartWhoisWorker(link, FormAt(server)));
         ASSERT_TRUE(server.WaitForRequests(1));
         if (cancel) link->status.store(-1);
         else window.window.Invalidate();
