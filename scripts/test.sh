@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tolvara and runs the whole test suite twice:
-# a normal build in build/ and an AddressSanitizer + UBSan build in build-asan/.
-# Both builds are incremental, so a second run only rebuilds what changed.
-#   TOLVARA_BUILD_DIR, TOLVARA_ASAN_BUILD_DIR  other build folders
-#   TOLVARA_ASAN=0                             skip the sanitizer pass
+# Installs what is missing, builds Tolvara and runs the whole test suite twice, a
+# normal build in build/ and an AddressSanitizer + UBSan build in build-asan/, then
+# the tests labelled "threads" once more under ThreadSanitizer in build-tsan/.
+# The builds are incremental, so a second run only rebuilds what changed.
+#   TOLVARA_BUILD_DIR, TOLVARA_ASAN_BUILD_DIR, TOLVARA_TSAN_BUILD_DIR  other build folders
+#   TOLVARA_ASAN=0, TOLVARA_TSAN=0             skip a sanitizer pass
+#   TOLVARA_WERROR=1                           compiler warnings fail the build (CI)
 #   TOLVARA_CTEST_ARGS                         extra ctest arguments (e.g. "-R Settings")
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 BUILD_DIR="$(abs_build_dir "${TOLVARA_BUILD_DIR:-build}")"
 ASAN_DIR="$(abs_build_dir "${TOLVARA_ASAN_BUILD_DIR:-build-asan}")"
+TSAN_DIR="$(abs_build_dir "${TOLVARA_TSAN_BUILD_DIR:-build-tsan}")"
+WERROR=OFF
+[ "${TOLVARA_WERROR:-0}" = 1 ] && WERROR=ON
 read -r -a CTEST_EXTRA <<<"${TOLVARA_CTEST_ARGS:-}"
 
 failed=()
 
 run_ctest() {
   # An empty suite is a broken build, not a pass.
-  ctest --test-dir "$1" --output-on-failure -j2 --no-tests=error "${CTEST_EXTRA[@]}"
+  local dir="$1"
+  shift
+  ctest --test-dir "$dir" --output-on-failure -j2 --no-tests=error "$@" "${CTEST_EXTRA[@]}"
 }
 
 section "Set-up"
@@ -26,7 +33,7 @@ if ! bash "$ROOT/scripts/setup.sh"; then
 fi
 
 section "Build ($BUILD_DIR, $BUILD_TYPE)"
-if configure "$BUILD_DIR" && cmake --build "$BUILD_DIR" -j"$JOBS"; then
+if configure "$BUILD_DIR" -DTOLVARA_WERROR="$WERROR" && cmake --build "$BUILD_DIR" -j"$JOBS"; then
   section "Tests ($BUILD_DIR)"
   run_ctest "$BUILD_DIR" || failed+=("tests in $BUILD_DIR")
 else
@@ -42,12 +49,26 @@ if [ "${TOLVARA_ASAN:-1}" != 0 ]; then
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
   section "Sanitizer build ($ASAN_DIR, ASan + UBSan)"
-  if configure "$ASAN_DIR" -DTOLVARA_SANITIZE=ON -DTOLVARA_BENCH=OFF &&
+  if configure "$ASAN_DIR" -DTOLVARA_SANITIZER=address -DTOLVARA_BENCH=OFF -DTOLVARA_WERROR="$WERROR" &&
     cmake --build "$ASAN_DIR" -j"$JOBS"; then
     section "Sanitizer tests ($ASAN_DIR)"
     run_ctest "$ASAN_DIR" || failed+=("tests in $ASAN_DIR")
   else
     failed+=("build in $ASAN_DIR")
+  fi
+fi
+
+if [ "${TOLVARA_TSAN:-1}" != 0 ]; then
+  # Only the tests that hand work between threads: the rest of the suite runs on the
+  # window thread alone and has had its sanitizer pass above.
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/scripts/tsan.supp}"
+  section "Thread sanitizer build ($TSAN_DIR, tests labelled threads)"
+  if configure "$TSAN_DIR" -DTOLVARA_SANITIZER=thread -DTOLVARA_BENCH=OFF -DTOLVARA_WERROR="$WERROR" &&
+    cmake --build "$TSAN_DIR" -j"$JOBS" --target tolvara_thread_tests; then
+    section "Thread sanitizer tests ($TSAN_DIR)"
+    run_ctest "$TSAN_DIR" -L threads || failed+=("tests in $TSAN_DIR")
+  else
+    failed+=("build in $TSAN_DIR")
   fi
 fi
 
