@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ports/CPortNameTable.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -59,13 +60,6 @@ int FindLine(const std::vector<std::string>& lines, const std::regex& re) {
     for (size_t i = 0; i < lines.size(); ++i)
         if (std::regex_match(lines[i], re)) return static_cast<int>(i);
     return -1;
-}
-
-int LocalPort(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
 }
 
 class RunningTolvara {
@@ -158,20 +152,12 @@ TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
     const std::regex startMark(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} - Start Log)");
     ASSERT_TRUE(waitFor([&](const auto& lines) { return FindLine(lines, startMark) >= 0; })) << failureNote();
 
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-    ASSERT_EQ(0, listen(listener, 1));
-    const int serverPort = LocalPort(listener);
-    addr.sin_port = htons(static_cast<uint16_t>(serverPort));
-    const int client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(0, connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-    const int accepted = accept(listener, nullptr, nullptr);
-    ASSERT_GE(accepted, 0);
-    const int clientPort = LocalPort(client);
+    Fd listener = TcpListener();
+    const int serverPort = LocalPort(listener.get());
+    Fd client = TcpConnect(static_cast<uint16_t>(serverPort));
+    Fd accepted = Accept(listener.get());
+    ASSERT_GE(accepted.get(), 0);
+    const int clientPort = LocalPort(client.get());
 
     // The program names ports from the system's services file, as its working
     // directory holds none.
@@ -193,9 +179,9 @@ TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
         return FindLine(lines, clientConnect) >= 0 && FindLine(lines, serverConnect) >= 0;
     })) << failureNote();
 
-    close(client);
-    close(accepted);
-    close(listener);
+    client.reset();
+    accepted.reset();
+    listener.reset();
     EXPECT_TRUE(waitFor([&](const auto& lines) {
         return FindLine(lines, clientDisconnect) >= 0 && FindLine(lines, serverDisconnect) >= 0;
     })) << failureNote();

@@ -1,6 +1,7 @@
 // The real agent library against sockets this test opens on 127.0.0.1, and against
 // net-snmp's snmpd reading the same kernel tables.
 #include "monitor/CNetTableAgent.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -31,54 +32,6 @@ const Oid kUdpTable = {1, 3, 6, 1, 2, 1, 7, 5};
 
 std::string LibraryPath(const char* name) { return std::string(TOLVARA_BIN_DIR) + "/" + name; }
 
-// ---- sockets -------------------------------------------------------------------
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-    Fd& operator=(Fd&& o) noexcept { if (this != &o) { reset(); fd_ = o.fd_; o.fd_ = -1; } return *this; }
-    int get() const { return fd_; }
-    void reset() { if (fd_ >= 0) ::close(fd_); fd_ = -1; }
-
-private:
-    int fd_;
-};
-
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-uint16_t LocalPort(int fd) {
-    sockaddr_storage a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port)
-                                   : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
-}
-
-Fd TcpListener() {
-    Fd fd(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a = Loopback(0);
-    EXPECT_EQ(0, bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
-    EXPECT_EQ(0, listen(fd.get(), 16));
-    return fd;
-}
-
-Fd Connect(uint16_t port) {
-    Fd fd(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a = Loopback(port);
-    EXPECT_EQ(0, connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
-    return fd;
-}
-
-Fd Accept(int listener) { return Fd(accept(listener, nullptr, nullptr)); }
-
 // Waits until the kernel shows a socket in the wanted TCP state (loopback moves on
 // almost at once, but not synchronously with close or shutdown).
 void WaitForState(int fd, uint8_t kernelState) {
@@ -96,12 +49,12 @@ struct KnownSockets {
     KnownSockets() {
         listener = TcpListener();
         port = LocalPort(listener.get());
-        client = Connect(port);
+        client = TcpConnect(port);
         server = Accept(listener.get());
         clientPort = LocalPort(client.get());
 
         // Half closed: the client has sent its FIN, the server has not.
-        halfClient = Connect(port);
+        halfClient = TcpConnect(port);
         halfServer = Accept(listener.get());
         halfClientPort = LocalPort(halfClient.get());
         shutdown(halfClient.get(), SHUT_WR);
@@ -109,7 +62,7 @@ struct KnownSockets {
 
         // Closed by the client first: its end lingers in TIME_WAIT.
         {
-            Fd c = Connect(port);
+            Fd c = TcpConnect(port);
             Fd s = Accept(listener.get());
             closedClientPort = LocalPort(c.get());
             shutdown(c.get(), SHUT_WR);
@@ -143,7 +96,7 @@ struct KnownSockets {
         EXPECT_EQ(0, bind(listener6.get(), reinterpret_cast<sockaddr*>(&any6), sizeof any6));
         EXPECT_EQ(0, listen(listener6.get(), 4));
         port6 = LocalPort(listener6.get());
-        client6 = Connect(port6);
+        client6 = TcpConnect(port6);
         server6 = Accept(listener6.get());
         client6Port = LocalPort(client6.get());
 
