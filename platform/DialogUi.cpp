@@ -40,20 +40,14 @@ DialogBaseUnits BaseUnitsOf(const QFont& font) {
 
 CDialogBase::CDialogBase(int templateId, QWidget* parent) : QDialog(parent), template_(FindDialogTemplate(templateId)) {
     if (!template_) throw std::invalid_argument("no dialog template " + std::to_string(templateId));
-    hwnd_ = MakeWindowRef(this, posted_);
+    hwnd_ = MakeWindowRef(posted_);
+    DeliverPostedMessages(this, posted_, [this](PostedMessage& m) { OnPostedMessage(m); });
     Build();
 }
 
 CDialogBase::~CDialogBase() { hwnd_.Invalidate(); }
 
-bool CDialogBase::event(QEvent* e) {
-    if (e->type() == PostedWakeEventType()) {
-        PostedMessage m;
-        if (posted_->Pop(m)) OnPostedMessage(m);
-        return true;
-    }
-    return QDialog::event(e);
-}
+
 
 int CDialogBase::ControlId(const QWidget* w) {
     const QVariant v = w ? w->property("dlgId") : QVariant();

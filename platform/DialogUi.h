@@ -4,7 +4,7 @@
 #include <QString>
 #include <memory>
 
-#include "platform/PostedEvent.h"
+#include "platform/PostedQueue.h"
 #include "platform/WindowRef.h"
 
 #include "res/DialogUnits.h"
@@ -57,7 +57,6 @@ protected:
     // A message a worker posted to Handle().
     virtual void OnPostedMessage(PostedMessage& /*message*/) {}
 
-    bool event(QEvent* e) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
     void showEvent(QShowEvent* e) override;
