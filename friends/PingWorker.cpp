@@ -1,0 +1,174 @@
+#include "friends/PingWorker.h"
+
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "friends/Icmp.h"
+#include "platform/Messages.h"
+#include "platform/TextUtil.h"
+
+namespace {
+
+constexpr int kTimeoutMs = 1000;
+constexpr size_t kReceiveBytes = 1024;
+
+class IcmpSocket {
+public:
+    IcmpSocket() = default;
+    ~IcmpSocket() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    IcmpSocket(const IcmpSocket&) = delete;
+    IcmpSocket& operator=(const IcmpSocket&) = delete;
+
+    bool Open(PingSocketKind kind, uint16_t identifier) {
+        if (kind != PingSocketKind::Ping && OpenRaw()) return true;
+        return kind != PingSocketKind::Raw && OpenPing(identifier);
+    }
+    int fd() const { return fd_; }
+    // A raw socket hands over the IPv4 header with the ICMP message; a ping socket
+    // the message alone.
+    bool raw() const { return raw_; }
+
+private:
+    bool OpenRaw() {
+        fd_ = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd_ < 0) return false;
+        raw_ = true;
+        // Without the filter a ping of one of our own addresses reads our own request
+        // first and never sees the reply.
+        const icmp_filter filter{1u << ICMP_ECHO};
+        if (::setsockopt(fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0 && SetTimeouts()) return true;
+        return Close();
+    }
+
+    bool OpenPing(uint16_t identifier) {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd_ < 0) return false;
+        raw_ = false;
+        // The kernel writes the bound port into the identifier field as it lies in
+        // memory, so the request and its reply carry our identifier in host order.
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = identifier;
+        const int on = 1;  // ICMP errors come back through the error queue
+        const bool ok = ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+                        ::setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0 && SetTimeouts();
+        return ok || Close();
+    }
+
+    bool SetTimeouts() const {
+        const timeval t{kTimeoutMs / 1000, (kTimeoutMs % 1000) * 1000};
+        return ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t) == 0 &&
+               ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t) == 0;
+    }
+
+    bool Close() {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+
+    int fd_ = -1;
+    bool raw_ = false;
+};
+
+bool TimedOut(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// A ping socket reports an ICMP error (unreachable, ...) as a failed receive; it is a
+// message other than an echo reply, as a raw socket would have read it.
+bool IcmpErrorQueued(int fd) {
+    uint8_t payload[64];
+    iovec iov{payload, sizeof payload};
+    alignas(cmsghdr) char control[512];
+    sockaddr_in from{};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+        sock_extended_err e{};
+        std::memcpy(&e, CMSG_DATA(c), sizeof e);
+        if (e.ee_origin == SO_EE_ORIGIN_ICMP) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string PingOnce(std::string_view address, PingSocketKind kind) {
+    const uint16_t identifier = EchoIdentifier();
+    IcmpSocket s;
+    if (!s.Open(kind, identifier)) return PING_FAILED;
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    if (!ParseDottedIPv4(address, to.sin_addr.s_addr)) return PING_FAILED;
+
+    const EchoRequest request = BuildEchoRequest(identifier, MillisecondTick());
+    if (::sendto(s.fd(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        return TimedOut(errno) ? PING_TIMED_OUT : PING_FAILED;
+
+    uint8_t reply[kReceiveBytes];
+    ssize_t n;
+    do n = ::recvfrom(s.fd(), reply, sizeof reply, 0, nullptr, nullptr);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (TimedOut(errno)) return PING_TIMED_OUT;
+        return !s.raw() && IcmpErrorQueued(s.fd()) ? PING_NO_ECHO : PING_FAILED;
+    }
+    return AnalyseEchoReply(reply, static_cast<size_t>(n), s.raw(), identifier, MillisecondTick());
+}
+
+void StartPingWorker(const std::shared_ptr<PingBlock>& block, PingSocketKind kind) {
+    std::string address(block->address, ::strnlen(block->address, sizeof block->address));
+    const WindowRef hwnd = block->hwnd;
+    try {
+        // The socket is closed before the post: the next worker binds the same
+        // identifier on a ping socket.
+        std::thread([hwnd, address = std::move(address), kind] {
+            hwnd.PostMessage(WM_PING_RESULT, 0, PingOnce(address, kind));
+        }).detach();
+    } catch (const std::system_error&) {
+        hwnd.PostMessage(WM_PING_RESULT, 0, PING_FAILED);
+    }
+}
+
+void SetPingAddress(PingBlock& block, std::string_view address) {
+    const size_t n = std::min(address.size(), sizeof block.address - 1);
+    std::memcpy(block.address, address.data(), n);
+    block.address[n] = '\0';
+}
+
+bool BeginPingPass(const std::shared_ptr<PingBlock>& block, const WindowRef& hwnd, int rowCount,
+                   const FriendAddressOf& addressOf, PingSocketKind kind) {
+    if (rowCount <= 0) return false;
+    block->hwnd = hwnd;
+    block->row = 0;
+    SetPingAddress(*block, addressOf(0));
+    StartPingWorker(block, kind);
+    return true;
+}
+
+bool ContinuePingPass(const std::shared_ptr<PingBlock>& block, int rowCount, const FriendAddressOf& addressOf,
+                      PingSocketKind kind) {
+    ++block->row;
+    if (block->row >= rowCount) return false;
+    SetPingAddress(*block, addressOf(block->row));
+    StartPingWorker(block, kind);
+    return true;
+}
