@@ -104,6 +104,10 @@ void CDialogBase::Build() {
         }
         case ControlKind::Text: {
             auto* l = new QLabel(caption, this);
+            // Static text breaks its lines at the control's width, and never reads a
+            // caption or a result as markup.
+            l->setWordWrap(true);
+            l->setTextFormat(Qt::PlainText);
             if (c.style & SS_CENTER) l->setAlignment(Qt::AlignCenter);
             if (c.style & SS_SUNKEN) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             w = l;
