@@ -24,7 +24,7 @@
 
 #include "friends/PingWorker.h"
 #include "platform/Messages.h"
-#include "platform/PostedEvent.h"
+#include "platform/PostedQueue.h"
 
 namespace {
 
@@ -61,21 +61,16 @@ private:
 // The main window's part in a pass: the ping block, the friend rows and the results.
 class PassWindow : public QObject {
 public:
-    PassWindow() : hwnd_(MakeWindowRef(this, queue_)) {
+    PassWindow() : hwnd_(MakeWindowRef(queue_)) {
         for (int i = 1; i <= kFriends; ++i) rows_.push_back("127.0.1." + std::to_string(i));
+        DeliverPostedMessages(this, queue_, [this](PostedMessage& m) {
+            if (m.message == WM_PING_RESULT) OnPingResult(m);
+        });
     }
     ~PassWindow() override { hwnd_.Invalidate(); }
 
     void OnPing() { BeginPingPass(block_, hwnd_, RowCount(), AddressOf()); }
     const std::vector<std::string>& results() const { return results_; }
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() != PostedWakeEventType()) return QObject::event(e);
-        PostedMessage m;
-        if (queue_->Pop(m) && m.message == WM_PING_RESULT) OnPingResult(m);
-        return true;
-    }
 
 private:
     int RowCount() const { return static_cast<int>(rows_.size()); }
