@@ -71,7 +71,7 @@ bool CMonitorDlg::OnInitDialog() {
     workDir_ = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
 
     AddTrayIcon();
-    messaging_.mailslot = CreateMessengerMailslot();
+    OpenMessengerMailslot();
 
     CListCtrl& connList = monitor_.connList;
     connList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
@@ -98,7 +98,7 @@ bool CMonitorDlg::OnInitDialog() {
     if (settings_.keepAccessLog) WriteAccessLog(LOG_START);
 
     SetTimer(TIMER_REFRESH, RefreshPeriodMs(settings_.refreshInterval));
-    if (messaging_.mailslot >= 0) SetTimer(TIMER_MAILSLOT, 3000);
+    if (messaging_.mailslot) SetTimer(TIMER_MAILSLOT, 3000);
 
     messaging_.peerLink->hwnd = Handle();
     messaging_.peerLink->status = 0;
@@ -122,7 +122,7 @@ int CMonitorDlg::DoModal() {
 
 void CMonitorDlg::OnTimer(int id) {
     if (id == TIMER_REFRESH && monitor_.refreshRunning == 0) RefreshConnections();
-    if (messaging_.mailslot >= 0 && id == TIMER_MAILSLOT) PollMessengerMailslot();
+    if (messaging_.mailslot && id == TIMER_MAILSLOT) PollMessengerMailslot();
     if (startupFlag) {
         if (!settings_.showWindowAtStart) {
             windowVisible_ = 0;

@@ -8,6 +8,10 @@
 #include <string>
 
 #include "app/MonitorSettings.h"
+#include "friends/PingWorker.h"
+#include "messaging/LanMailslotReceiver.h"
+#include "messaging/MessengerMailslot.h"
+#include "messaging/PeerConstants.h"
 #include "monitor/CConnectionTracker.h"
 #include "monitor/CNetTableAgent.h"
 #include "monitor/ConnectionRecord.h"
@@ -21,17 +25,12 @@
 
 class QEventLoop;
 class QLabel;
+class CSendMessageDlg;
 class QListWidget;
+class QSocketNotifier;
 
 inline constexpr int TIMER_REFRESH = 4444;
 inline constexpr int TIMER_MAILSLOT = 4445;
-
-// Ping block shared with the ping worker: no result pointer and no status word.
-struct PingBlock {
-    int row = 0;
-    WindowRef hwnd;
-    char address[16] = {};
-};
 
 // Seams the main window is built with; the program uses the defaults.
 struct MonitorOptions {
@@ -44,6 +43,11 @@ struct MonitorOptions {
     // Hears the name of each start-up and exit step as it runs, so their order can be
     // watched; empty in the program.
     std::function<void(const std::string&)> onStep;
+    // Where messages come and go; tests use endpoints of their own.
+    std::string mailslotName = LOCAL_MAILSLOT_NAME;
+    bool receiveLanMessages = true;
+    std::string smbConf = DEFAULT_SMB_CONF;
+    uint16_t peerPort = PEER_MESSAGE_PORT;
 };
 
 // What each subsystem keeps in the main window. Each part is written only by its own
@@ -61,9 +65,11 @@ struct MonitorPart {
     CImageList imageList;
 };
 
-// Messenger mailslot and peer messages
+// app/MonitorDlgMessaging.cpp: the Messenger mailslot and the peer messages.
 struct MessagingPart {
-    int mailslot = -1;  // -1 stands for a null handle
+    std::unique_ptr<CMessengerMailslot> mailslot;  // null when it could not be created
+    QSocketNotifier* arrivals = nullptr;           // drains the mailslot as messages arrive
+    std::unique_ptr<CLanMailslotReceiver> lan;     // null where port 138 cannot be bound
     std::shared_ptr<ThreadLink> peerLink = std::make_shared<ThreadLink>();
 };
 
@@ -122,7 +128,7 @@ protected:
 
     // The seams: the agent, the mailslot, the peer receiver, the timers and the files.
     virtual bool InitializeAgent();
-    virtual int CreateMessengerMailslot();
+    virtual std::unique_ptr<CMessengerMailslot> CreateMessengerMailslot();
     virtual void CloseMailslot();
     virtual void PollMessengerMailslot();
     virtual void StartPeerReceiver();
@@ -139,6 +145,7 @@ private:
 
     // Start-up and exit steps.
     void AddTrayIcon();
+    void OpenMessengerMailslot();
     void RemoveTrayIcon();
     void RefreshConnections();
     int FillConnectionList(int count);
@@ -156,6 +163,7 @@ private:
     void OnSettings();
     void OnViewAccessLog();
     void OnPing();
+    FriendAddressOf FriendAddresses() const;
     void OnComputerName();
     void OnWhois();
     void OnSendMessage();
@@ -165,6 +173,9 @@ private:
     void OnSendMessageToSelection();
     void OnPingResult(const PostedMessage& m);
     void OnPeerMessage(const PostedMessage& m);
+    void SendMessages(const CSendMessageDlg& dlg);
+    void SendMessengerMessage(const std::string& recipient, const std::string& text);
+    void SendPeerMessage(const std::string& address, const std::string& text);
 
     MonitorOptions options_;
     QIcon icon_;

@@ -57,7 +57,7 @@ void CMonitorDlg::OnSysCommand(int command) {
 }
 
 void CMonitorDlg::OnExit() {
-    if (messaging_.mailslot >= 0) {
+    if (messaging_.mailslot) {
         KillTimer(TIMER_MAILSLOT);
         CloseMailslot();
     }

@@ -99,8 +99,9 @@ TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItClo
     QCursor::setPos(QPoint(321, 234));
     PopupRecorder menus;
     menus.answer = ID_FRIEND_LIST;
+    ModalRecorder dialogs;
     bool handledWhileOpen = false;
-    menus.whileOpen = [&] { handledWhileOpen = !dlg->trace.empty(); };
+    menus.whileOpen = [&] { handledWhileOpen = !dialogs.opened.empty(); };
 
     EXPECT_EQ(dlg->OnTrayNotify(QSystemTrayIcon::Context), 0);
     ASSERT_EQ(menus.requests.size(), 1u);
@@ -109,7 +110,7 @@ TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItClo
     EXPECT_FALSE(handledWhileOpen);
 
     QCoreApplication::processEvents();
-    EXPECT_EQ(dlg->trace, Trace{"OnFriendList"});
+    EXPECT_EQ(dialogs.opened, (std::vector<ModalRecorder::Opened>{{IDD_FRIEND_LIST, "0.0.0.0"}}));
     // The tray menu works while the window stays hidden.
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->WindowVisible(), 0);
@@ -118,20 +119,25 @@ TEST_F(TrayTest, RightClickOpensTheTrayMenuAtTheCursorAndRunsTheChoiceAfterItClo
 TEST_F(TrayTest, TrayMenuCommandsReachTheButtonsHandlers) {
     Start();
     PopupRecorder menus;
-    const std::pair<int, const char*> commands[] = {
-        {ID_SEND_MESSAGE, "OnSendMessage"}, {ID_WHOIS, "OnWhois"}, {ID_COMPUTER_NAME, "OnComputerName"}, {ID_FRIEND_LIST, "OnFriendList"}};
-    for (const auto& [command, handler] : commands) {
-        dlg->trace.clear();
+    // The dialogs open empty: no address is preset from the tray.
+    const std::pair<int, int> commands[] = {{ID_SEND_MESSAGE, IDD_SEND_MESSAGE},
+                                            {ID_WHOIS, IDD_WHOIS},
+                                            {ID_COMPUTER_NAME, IDD_COMPUTER_NAME},
+                                            {ID_FRIEND_LIST, IDD_FRIEND_LIST}};
+    for (const auto& [command, dialog] : commands) {
+        ModalRecorder dialogs;
         menus.answer = command;
         dlg->OnTrayNotify(QSystemTrayIcon::Context);
         QCoreApplication::processEvents();
-        EXPECT_EQ(dlg->trace, Trace{handler}) << command;
+        EXPECT_EQ(dialogs.opened, (std::vector<ModalRecorder::Opened>{{dialog, "0.0.0.0"}})) << command;
     }
     // A dismissed menu runs nothing.
+    ModalRecorder dialogs;
     dlg->trace.clear();
     menus.answer = 0;
     dlg->OnTrayNotify(QSystemTrayIcon::Context);
     QCoreApplication::processEvents();
+    EXPECT_TRUE(dialogs.opened.empty());
     EXPECT_TRUE(dlg->trace.empty());
 }
 
@@ -190,6 +196,7 @@ TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress)
     menus.answer = ID_COMPUTER_NAME_FOR_SELECTION;
     int modeWhileOpen = -1;
     menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
+    ModalRecorder dialogs;
 
     QTreeWidget* list = dlg->ConnectionList().widget();
     const QPoint at = list->visualItemRect(list->topLevelItem(1)).center();
@@ -203,7 +210,7 @@ TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress)
 
     // The chosen command runs after the menu closed and still finds the address.
     QCoreApplication::processEvents();
-    EXPECT_EQ(dlg->trace, Trace{"OnComputerNameForSelection"});
+    EXPECT_EQ(dialogs.opened, (std::vector<ModalRecorder::Opened>{{IDD_COMPUTER_NAME, "10.1.2.3"}}));
     EXPECT_STREQ(dlg->SelectedAddress(), "10.1.2.3");
 
     // The keyboard key afterwards finds the mode reset: no menu.
@@ -218,17 +225,18 @@ TEST_F(TrayTest, FriendRowSelectsWithModeTwoAndPopupCommandsReachTheirHandlers) 
     PopupRecorder menus;
     int modeWhileOpen = -1;
     menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
-    const std::pair<int, const char*> commands[] = {{ID_SEND_MESSAGE_TO_SELECTION, "OnSendMessageToSelection"},
-                                                    {ID_COMPUTER_NAME_FOR_SELECTION, "OnComputerNameForSelection"},
-                                                    {ID_WHOIS_FOR_SELECTION, "OnWhoisForSelection"}};
-    for (const auto& [command, handler] : commands) {
-        dlg->trace.clear();
+    // Each dialog opens with the row's address.
+    const std::pair<int, int> commands[] = {{ID_SEND_MESSAGE_TO_SELECTION, IDD_SEND_MESSAGE},
+                                            {ID_COMPUTER_NAME_FOR_SELECTION, IDD_COMPUTER_NAME},
+                                            {ID_WHOIS_FOR_SELECTION, IDD_WHOIS}};
+    for (const auto& [command, dialog] : commands) {
+        ModalRecorder dialogs;
         menus.answer = command;
         RightClickRow(dlg->FriendList(), 1);
         EXPECT_EQ(modeWhileOpen, 2);
         EXPECT_EQ(dlg->SelectionMode(), 0);
         QCoreApplication::processEvents();
-        EXPECT_EQ(dlg->trace, Trace{handler}) << command;
+        EXPECT_EQ(dialogs.opened, (std::vector<ModalRecorder::Opened>{{dialog, "10.9.8.7"}})) << command;
         EXPECT_STREQ(dlg->SelectedAddress(), "10.9.8.7");
     }
     EXPECT_EQ(menus.requests.back().menuId, IDR_LIST_POPUP);
@@ -274,7 +282,7 @@ TEST_P(ExitTest, StepsRunInOrder) {
     MonitorSettings s = DefaultSettings();
     s.keepAccessLog = c.logging ? 1 : 0;
     dlg->fileSettings = s;
-    dlg->mailslotHandle = c.mailslot ? 7 : -1;
+    dlg->withMailslot = c.mailslot;
     Start();
     ASSERT_NE(dlg->TrayIcon(), nullptr);
     EXPECT_EQ(dlg->TrayIcon()->toolTip(), QStringLiteral("Tolvara 1.0"));
@@ -289,7 +297,7 @@ TEST_P(ExitTest, StepsRunInOrder) {
     EXPECT_FALSE(dlg->RefreshTimer().isActive());
     EXPECT_FALSE(dlg->MailslotTimer().isActive());
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(dlg->Mailslot(), -1);
+    EXPECT_EQ(dlg->Mailslot(), nullptr);
     const std::string log = ReadWholeFile(AccessLogPath(dir.path(), FixedNoon()));
     EXPECT_EQ(log, c.logging ? "2024.03.05 12:00:00 - Start Log\n2024.03.05 12:00:00 - End Log\n" : "");
 }

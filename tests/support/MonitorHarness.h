@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "app/CMonitorDlg.h"
 #include "support/FakeAgent.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestRecords.h"
 #include "support/TestSupport.h"
 #include "support/WidgetSupport.h"
@@ -69,11 +71,12 @@ public:
     const char* SelectedAddress() const { return d_.selection_.address; }
     const QTimer& RefreshTimer() const { return d_.refreshTimer_; }
     const QTimer& MailslotTimer() const { return d_.mailslotTimer_; }
-    int Mailslot() const { return d_.messaging_.mailslot; }
+    CMessengerMailslot* Mailslot() const { return d_.messaging_.mailslot.get(); }
     bool IsDestroyed() const { return d_.destroyed_; }
     QSystemTrayIcon* TrayIcon() const { return d_.tray_; }
     bool HasNoTrayNotice() const { return d_.noTrayNotice_ != nullptr; }
     const std::string& WorkingDirectory() const { return d_.workDir_; }
+    const MonitorOptions& Options() const { return d_.options_; }
 
     int FillConnectionList(int count) const { return d_.FillConnectionList(count); }
     void SetRefreshRunning(int running) const { d_.monitor_.refreshRunning = running; }
@@ -90,18 +93,44 @@ private:
     CMonitorDlg& d_;
 };
 
+// A mailslot name no other window or running copy uses.
+inline std::string UniqueMailslotName() {
+    static int counter = 0;
+    return "tolvara-test-mailslot-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+inline constexpr bool kWithMailslot = true;
+
+// A UDP port nothing on loopback listens on just now.
+inline uint16_t FreeUdpPort() {
+    Fd probe = UdpSocket(0);
+    return LocalPort(probe.get());
+}
+
+// The program's own options with message endpoints no running copy or other test
+// shares: its own mailslot name, no LAN reception, a free peer port.
+inline MonitorOptions PrivateEndpoints() {
+    MonitorOptions o;
+    o.mailslotName = UniqueMailslotName();
+    o.receiveLanMessages = false;
+    o.peerPort = FreeUdpPort();
+    return o;
+}
+
 // The main window over the fake agent, tracing its start-up and exit steps in order.
-// The mailslot it creates is a fake handle; the settings file may be replaced.
+// Its mailslot, when it has one, goes by a name of its own and hears nothing from the
+// LAN; the settings file may be replaced.
 class TestMonitorDlg : public CMonitorDlg, public CMonitorDlgTestPeer {
 public:
-    explicit TestMonitorDlg(int fakeMailslot = -1)
-        : CMonitorDlg(nullptr, Options(trace)), CMonitorDlgTestPeer(static_cast<CMonitorDlg&>(*this)),
-          mailslotHandle(fakeMailslot) {}
+    explicit TestMonitorDlg(bool mailslot = false, const std::function<void(MonitorOptions&)>& adjust = {})
+        : CMonitorDlg(nullptr, MakeOptions(trace, adjust)), CMonitorDlgTestPeer(static_cast<CMonitorDlg&>(*this)),
+          withMailslot(mailslot) {}
 
     std::vector<std::string> trace;
-    int mailslotHandle;                           // what CreateMessengerMailslot returns
+    bool withMailslot;                            // whether CreateMessengerMailslot succeeds
     std::optional<MonitorSettings> fileSettings;  // what ReadSettings finds instead of the file
     int polls = 0;
+    bool startPeerReceiver = false;               // the real receiver, on the options' port
     // Seen by the steps that can tell what earlier steps set up.
     int columnsAtFriendFile = -1;
     int imagesAtFriendFile = -1;
@@ -109,8 +138,6 @@ public:
     bool peerLinkReadyAtReceiver = false;
 
     using CMonitorDlgTestPeer::FillConnectionList;
-
-    int Pings() const { return static_cast<int>(std::count(trace.begin(), trace.end(), "OnPing")); }
 
     void WriteAccessLog(int mode, const std::string& text = {}) override {
         trace.push_back("WriteAccessLog " + std::to_string(mode));
@@ -122,18 +149,22 @@ protected:
         trace.push_back("InitializeAgent");
         return CMonitorDlg::InitializeAgent();
     }
-    int CreateMessengerMailslot() override {
+    std::unique_ptr<CMessengerMailslot> CreateMessengerMailslot() override {
         trace.push_back("CreateMessengerMailslot");
-        return mailslotHandle;
+        return withMailslot ? CMonitorDlg::CreateMessengerMailslot() : nullptr;
     }
     void CloseMailslot() override {
         trace.push_back("CloseMailslot");
         CMonitorDlg::CloseMailslot();
     }
-    void PollMessengerMailslot() override { ++polls; }
+    void PollMessengerMailslot() override {
+        ++polls;
+        CMonitorDlg::PollMessengerMailslot();
+    }
     void StartPeerReceiver() override {
         trace.push_back("StartPeerReceiver");
         peerLinkReadyAtReceiver = Messaging().peerLink->hwnd.IsWindow() && Messaging().peerLink->status == 0;
+        if (startPeerReceiver) CMonitorDlg::StartPeerReceiver();
     }
     void SetTimer(int id, int periodMs) override {
         trace.push_back("SetTimer " + std::to_string(id) + " " + std::to_string(periodMs));
@@ -159,15 +190,21 @@ protected:
         trace.push_back("LoadFriendFile");
         columnsAtFriendFile = ConnectionList().widget()->columnCount() * 10 + FriendList().widget()->columnCount();
         imagesAtFriendFile = ImageList().GetImageCount();
+        CMonitorDlg::LoadFriendFile();
     }
 
 private:
-    static MonitorOptions Options(std::vector<std::string>& trace) {
+    static MonitorOptions MakeOptions(std::vector<std::string>& trace,
+                                      const std::function<void(MonitorOptions&)>& adjust) {
         MonitorOptions o;
         o.agentInit = &FakeAgentInit;
         o.agentQuery = &FakeAgentQuery;
         o.clock = &TestClock::Now;
         o.onStep = [&trace](const std::string& step) { trace.push_back(step); };
+        o.mailslotName = UniqueMailslotName();
+        o.receiveLanMessages = false;
+        o.peerPort = FreeUdpPort();
+        if (adjust) adjust(o);
         return o;
     }
 };

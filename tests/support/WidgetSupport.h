@@ -97,3 +97,33 @@ struct PopupRecorder {
     PopupRecorder(const PopupRecorder&) = delete;
     PopupRecorder& operator=(const PopupRecorder&) = delete;
 };
+
+// Records every modal dialog that opens, with the text of its IPv4 address control
+// where it has one, and cancels it at once, so tests can see which command opened what.
+class ModalRecorder : public QObject {
+public:
+    struct Opened {
+        int dialog;
+        std::string address;
+        bool operator==(const Opened&) const = default;
+    };
+    std::vector<Opened> opened;
+
+    ModalRecorder() { QCoreApplication::instance()->installEventFilter(this); }
+    ~ModalRecorder() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        auto* dlg = qobject_cast<CDialogBase*>(watched);
+        if (e->type() == QEvent::Show && dlg && dlg->isModal()) {
+            const bool hasAddress = dlg->GetDlgItem(IDC_IP_ADDRESS) && dlg->Template().id != IDD_SETTINGS;
+            opened.push_back({dlg->Template().id, hasAddress ? dlg->GetDlgItemText(IDC_IP_ADDRESS).toStdString() : ""});
+            QTimer::singleShot(0, dlg, [dlg] { static_cast<QDialog*>(dlg)->reject(); });
+        }
+        return false;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& os, const ModalRecorder::Opened& o) {
+    return os << "dialog " << o.dialog << " [" << o.address << "]";
+}
