@@ -1,9 +1,11 @@
 #include "app/MonitorSettings.h"
 
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/FileUtil.h"
 
 MonitorSettings DefaultSettings() {
     MonitorSettings s;
@@ -51,26 +53,25 @@ MonitorSettings DecodeSettings(const uint8_t* bytes, size_t length) {
 }
 
 bool ReadSettingsFile(const std::string& path, MonitorSettings& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    // Anything but a regular file (a FIFO would hang start-up) counts as missing.
+    const int fd = OpenRegularFileForReading(path);
+    if (fd < 0) return false;
     uint8_t buf[20];
-    const size_t n = std::fread(buf, 1, sizeof buf, f);
-    std::fclose(f);
+    size_t n = 0;
+    while (n < sizeof buf) {
+        const ssize_t got = ::read(fd, buf + n, sizeof buf - n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        n += static_cast<size_t>(got);
+    }
+    ::close(fd);
     out = DecodeSettings(buf, n);
     return true;
 }
 
 bool WriteSettingsFile(const std::string& path, const MonitorSettings& s) {
     const auto bytes = EncodeSettings(s);
-    const std::string tmp = path + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    return ReplaceFile(path, bytes.data(), bytes.size());
 }
 
 IgnoreFlags IgnoreFlagsOf(const MonitorSettings& s) {

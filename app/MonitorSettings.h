@@ -35,9 +35,11 @@ std::array<uint8_t, 20> EncodeSettings(const MonitorSettings& s);
 // Bytes beyond `length` come from the defaults.
 MonitorSettings DecodeSettings(const uint8_t* bytes, size_t length);
 
-// Reads the file; false when it cannot be opened (the caller then takes the defaults).
+// Reads the file; false when it cannot be opened or is not a regular file (the caller
+// then takes the defaults).
 bool ReadSettingsFile(const std::string& path, MonitorSettings& out);
-// Replaces the file whole through a temporary file; false when it could not be written.
+// Replaces the file whole through a fresh temporary file beside it, never one found
+// under a fixed name; false when it could not be written (the old file stays).
 bool WriteSettingsFile(const std::string& path, const MonitorSettings& s);
 
 // The eight ignore flags, on for any non-zero byte.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -79,6 +80,25 @@ TEST(MonitorSettings, WriteReplacesWholeAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(std::ifstream(path + ".tmp").good());
     // A folder that cannot be written keeps the old file untouched.
     EXPECT_FALSE(WriteSettingsFile(dir.file("no/such/dir/TVENV.INI"), DefaultSettings()));
+}
+
+TEST(MonitorSettings, NeitherAFifoNorAPlantedLinkIsFollowed) {
+    TempDir dir;
+    const std::string path = dir.file(SETTINGS_FILE_NAME), victim = dir.file("victim");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero").c_str()), 0);
+    ::alarm(10);  // a read that blocks ends the test instead of hanging it
+    MonitorSettings s = DefaultSettings();
+    EXPECT_FALSE(ReadSettingsFile(path, s));
+    EXPECT_FALSE(ReadSettingsFile(dir.file("zero"), s));
+    ::alarm(0);
+
+    WriteWholeFile(victim, "keep me");
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    s.refreshInterval = 7;
+    ASSERT_TRUE(WriteSettingsFile(path, s));
+    EXPECT_EQ(ReadWholeFile(victim), "keep me");
+    EXPECT_EQ(ReadWholeFile(path), std::string(reinterpret_cast<const char*>(EncodeSettings(s).data()), 20));
 }
 
 TEST(MonitorSettings, RefreshPeriodNeverBusyNorWrapped) {
