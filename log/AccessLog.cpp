@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/FileUtil.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -36,6 +38,17 @@ bool WriteAllToPipe(int fd, const void* data, size_t size) {
     return true;
 }
 
+// A line is in the file whole or not at all: on a full disk the part that fit is cut
+// off again, or it would stay torn and the next line would be glued to it.
+bool AppendWholeLine(int fd, const std::string& line) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (WriteAll(fd, line.data(), line.size())) return true;
+    while (::ftruncate(fd, st.st_size) != 0 && errno == EINTR) {
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string AccessLogFileName(const LocalTime& now) {
@@ -49,18 +62,19 @@ std::string AccessLogPath(const std::string& workDir, const LocalTime& now) {
 }
 
 void WriteAccessLog(const std::string& workDir, int mode, const std::string& text, const LocalTime& now) {
-    std::FILE* file = std::fopen(AccessLogPath(workDir, now).c_str(), "a");
-    if (!file) return;
+    std::string line;
     switch (mode) {
-        case LOG_LINE:
-            std::fputs(text.c_str(), file);
-            std::fputc('\n', file);
-            break;
-        case LOG_START: std::fputs(FormatMark(now, "Start").c_str(), file); break;
-        case LOG_END: std::fputs(FormatMark(now, "End").c_str(), file); break;
+        case LOG_LINE: line = std::string(text.c_str()) + '\n'; break;
+        case LOG_START: line = FormatMark(now, "Start"); break;
+        case LOG_END: line = FormatMark(now, "End"); break;
         default: break;
     }
-    std::fclose(file);
+    // Only a regular file is written: a FIFO by today's name would block us, a device
+    // would swallow the line.
+    const int fd = OpenRegularFile(AccessLogPath(workDir, now), O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0) return;
+    if (!line.empty()) AppendWholeLine(fd, line);
+    ::close(fd);
 }
 
 std::vector<std::string> EditorCommand(const std::string& file) {

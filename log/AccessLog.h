@@ -15,7 +15,9 @@ std::string AccessLogFileName(const LocalTime& now);
 std::string AccessLogPath(const std::string& workDir, const LocalTime& now);
 
 // Appends one line to the day's log: a start mark, the text, or an end mark. The file
-// is opened and closed for each write; a file that cannot be opened is skipped quietly.
+// is opened and closed for each write; a file that cannot be opened, or that is not a
+// regular file, is skipped quietly. A line that does not fit (disk full) leaves the
+// file as it was.
 void WriteAccessLog(const std::string& workDir, int mode, const std::string& text, const LocalTime& now);
 
 // Starts a program detached from us; argv[0] is looked up in PATH. True when it was

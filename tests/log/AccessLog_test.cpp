@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +106,56 @@ TEST(AccessLogFile, UnwritablePlaceIsAQuietNoOp) {
     // The next write to a good place works again.
     WriteAccessLog(dir.path(), LOG_LINE, "x", kSept7);
     EXPECT_EQ(ReadWholeFile(dir.file("20000907_tolvara.log")), "x\n");
+}
+
+TEST(AccessLogFile, NothingGoesToAFifoAndNothingWaitsForOne) {
+    TempDir dir;
+    const std::string log = dir.file("20000907_tolvara.log");
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    ::alarm(10);  // an open that waits for a reader ends the test instead of hanging it
+    WriteAccessLog(dir.path(), LOG_START, "", kSept7);
+    // With a reader there, the line must not reach it either.
+    const int reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    WriteAccessLog(dir.path(), LOG_LINE, "x", kSept7);
+    ::alarm(0);
+    char c;
+    EXPECT_LE(::read(reader, &c, 1), 0);
+    ::close(reader);
+}
+
+TEST(AccessLogFile, LineThatDoesNotFitOnAFullDiskLeavesNoTornLine) {
+    if (::unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
+    ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    TempDir dir;
+    ASSERT_EQ(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{dir.path()};
+
+    const std::string log = dir.file("20000907_tolvara.log");
+    const std::string start = "2000.09.07 09:05:03 - Start Log\n";
+    WriteAccessLog(dir.path(), LOG_START, "", kSept7);
+    // Every page but the log's own is taken, so a long line only partly fits.
+    const std::string filler = dir.file("filler");
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+
+    std::string korean;
+    while (korean.size() < 6000) korean += "연결 ";
+    WriteAccessLog(dir.path(), LOG_LINE, korean, kSept7);
+    WriteAccessLog(dir.path(), LOG_LINE, "short", kSept7);  // still fits the page
+    EXPECT_EQ(ReadWholeFile(log), start + "short\n");
+
+    ASSERT_EQ(::unlink(filler.c_str()), 0);
+    WriteAccessLog(dir.path(), LOG_LINE, korean, kSept7);
+    WriteAccessLog(dir.path(), LOG_END, "", kSept7);
+    EXPECT_EQ(ReadWholeFile(log), start + "short\n" + korean + "\n2000.09.07 09:05:03 - End Log\n");
 }
 
 TEST(AccessLogEditor, VisualIsSplitOnBlanksAndGetsTheFullPath) {
