@@ -1,10 +1,13 @@
 #include "ports/CPortNameTable.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "messaging/PeerConstants.h"
+#include "platform/FileUtil.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -13,32 +16,29 @@ namespace {
 // the rest of a longer line is judged as a line of its own.
 constexpr int LINE_BUFFER_SIZE = 160;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// Hands out the text in pieces of at most 159 characters, each ending after a line
+// feed when one comes first. CR LF reads as LF, so a file written on Windows splits the
+// same way.
+class PieceReader {
+public:
+    explicit PieceReader(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
 
-// Reads one piece of at most 159 characters, ending after a line feed when one comes
-// first. CR LF reads as LF, so a file written on Windows splits the same way.
-bool ReadPiece(std::FILE* file, char (&buf)[LINE_BUFFER_SIZE]) {
-    int length = 0;
-    while (length < LINE_BUFFER_SIZE - 1) {
-        int c = std::getc(file);
-        if (c == EOF) break;
-        if (c == '\r') {
-            int next = std::getc(file);
-            if (next == '\n') {
-                c = '\n';
-            } else if (next != EOF) {
-                std::ungetc(next, file);
-            }
+    bool Next(char (&buf)[LINE_BUFFER_SIZE]) {
+        int length = 0;
+        while (length < LINE_BUFFER_SIZE - 1 && p_ < end_) {
+            char c = *p_++;
+            if (c == '\r' && p_ < end_ && *p_ == '\n') c = *p_++;
+            buf[length++] = c;
+            if (c == '\n') break;
         }
-        buf[length++] = static_cast<char>(c);
-        if (c == '\n') break;
+        buf[length] = '\0';
+        return length > 0;
     }
-    buf[length] = '\0';
-    return length > 0;
-}
+
+private:
+    const char* p_;
+    const char* end_;
+};
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -80,66 +80,56 @@ bool ParseServiceLine(const char* line, ServiceEntry& out) {
 
 CPortNameTable::CPortNameTable() : CPortNameTable(LOCAL_SERVICES_FILE, SYSTEM_SERVICES_FILE) {}
 
-CPortNameTable::CPortNameTable(const std::string& localPath, const std::string& systemPath) {
-    LoadServicesFile(localPath);
-    if (!entries_) LoadServicesFile(systemPath);
+CPortNameTable::CPortNameTable(const std::string& localPath, const std::string& systemPath,
+                               ServicesFileLimits limits) {
+    LoadServicesFile(localPath, limits);
+    if (entries_.empty()) LoadServicesFile(systemPath, limits);
 }
 
 CPortNameTable::~CPortNameTable() = default;
 
-int CPortNameTable::CountEntryLines(std::FILE* file) const {
-    char piece[LINE_BUFFER_SIZE];
-    int count = 0;
-    while (ReadPiece(file, piece))
-        if (IsEntryLine(piece) && count < INT_MAX) ++count;
-    return count;
-}
-
-int CPortNameTable::ReadEntries(std::FILE* file, int limit) {
-    char piece[LINE_BUFFER_SIZE];
-    int seen = 0;
-    int stored = 0;
-    // The file may have grown since it was counted; the array holds `limit` entries.
-    while (seen < limit && ReadPiece(file, piece)) {
-        if (!IsEntryLine(piece)) continue;
-        ++seen;
-        if (ParseServiceLine(piece, entries_[stored])) ++stored;
+void CPortNameTable::LoadServicesFile(const std::string& path, const ServicesFileLimits& limits) {
+    entries_.clear();
+    firstEntry_.clear();
+    // A FIFO or a device by that name counts as missing: it could block or never end.
+    std::string text;
+    bool cut = false;
+    if (!ReadRegularFile(path, limits.maxBytes, text, &cut)) return;
+    if (cut) {
+        const size_t lastLineEnd = text.rfind('\n');
+        text.erase(lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
     }
-    return stored;
-}
 
-void CPortNameTable::LoadServicesFile(const std::string& path) {
-    entries_.reset();
-    entryCount_ = 0;
-    FilePtr file(std::fopen(path.c_str(), "r"));
-    if (!file) return;
-
-    const int counted = CountEntryLines(file.get());
-    if (counted == 0) return;
-    entries_.reset(new (std::nothrow) ServiceEntry[static_cast<size_t>(counted)]);
-    if (!entries_) return;
-    std::rewind(file.get());
-
-    const int stored = ReadEntries(file.get(), counted);
-    // A file whose entry lines all lack a port counts as empty, so the fallback applies.
-    if (stored == 0) {
-        entries_.reset();
-        return;
+    try {
+        PieceReader pieces(text);
+        char piece[LINE_BUFFER_SIZE];
+        int entryLines = 0;
+        // Lines without a port give no entry, so there may be fewer entries than lines.
+        while (entryLines < limits.maxEntryLines && pieces.Next(piece)) {
+            if (!IsEntryLine(piece)) continue;
+            ++entryLines;
+            ServiceEntry entry;
+            if (ParseServiceLine(piece, entry)) entries_.push_back(entry);
+        }
+        firstEntry_.reserve(std::min<size_t>(entries_.size(), 65536));
+        for (size_t i = 0; i < entries_.size(); ++i)
+            firstEntry_.emplace(entries_[i].port, static_cast<int32_t>(i));  // keeps the first
+    } catch (const std::bad_alloc&) {
+        entries_.clear();
+        firstEntry_.clear();
     }
-    entryCount_ = stored;
 }
 
 void CPortNameTable::GetPortName(int port, char* output) const {
-    if (showNames_ != 0 && entryCount_ != 0) {
+    if (showNames_ != 0 && !entries_.empty()) {
         if (port == PEER_MESSAGE_PORT) {
             std::snprintf(output, PORT_NAME_SIZE, "%s", "Tolvara");
             return;
         }
-        for (int i = 0; i < entryCount_; ++i) {
-            if (entries_[i].port == port) {
-                std::snprintf(output, PORT_NAME_SIZE, "%s", entries_[i].name);
-                return;
-            }
+        const auto found = firstEntry_.find(port);
+        if (found != firstEntry_.end()) {
+            std::snprintf(output, PORT_NAME_SIZE, "%s", entries_[static_cast<size_t>(found->second)].name);
+            return;
         }
     }
     std::snprintf(output, PORT_NAME_SIZE, "%d", port);

@@ -1,7 +1,10 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "ports/ServiceEntry.h"
 
@@ -10,14 +13,23 @@ inline constexpr const char* SYSTEM_SERVICES_FILE = "/etc/services";
 // Room a caller of GetPortName provides: the longest name and its NUL.
 inline constexpr int PORT_NAME_SIZE = 24;
 
+// How much of a services file is read. A system's file is a few KiB; the bounds keep
+// a huge or endless one from stalling start-up or filling memory. Lines beyond either
+// bound are left out (a line the byte bound cuts included), so the ports only they
+// name show as numbers.
+struct ServicesFileLimits {
+    size_t maxBytes = 8u << 20;   // 8 MiB
+    int maxEntryLines = 500000;
+};
+
 // Port numbers to service names, from the working directory's "services" file or,
-// when that gives nothing, the system's one.
+// when that gives nothing, the system's one. Only regular files are read.
 class CPortNameTable {
 public:
     // Loads "services" from the current directory, else /etc/services.
     CPortNameTable();
     // Loads localPath, else systemPath.
-    CPortNameTable(const std::string& localPath, const std::string& systemPath);
+    CPortNameTable(const std::string& localPath, const std::string& systemPath, ServicesFileLimits limits = {});
     virtual ~CPortNameTable();
 
     CPortNameTable(const CPortNameTable&) = delete;
@@ -27,22 +39,23 @@ public:
     int ShowNames() const { return showNames_; }
 
     // Writes a NUL-terminated text of at most 23 characters into output (24 bytes):
-    // the program's name for its message port, the service name, or the number.
+    // the program's name for its message port, the name of the first entry in file
+    // order with that port, or the number.
     void GetPortName(int port, char* output) const;
     std::string PortName(int port) const;
 
-    int EntryCount() const { return entryCount_; }
-    // Null when nothing was loaded.
-    const ServiceEntry* Entries() const { return entries_.get(); }
+    int EntryCount() const { return static_cast<int>(entries_.size()); }
+    // In file order; null when nothing was loaded.
+    const ServiceEntry* Entries() const { return entries_.empty() ? nullptr : entries_.data(); }
 
 private:
-    void LoadServicesFile(const std::string& path);
-    int CountEntryLines(std::FILE* file) const;
-    int ReadEntries(std::FILE* file, int limit);
+    void LoadServicesFile(const std::string& path, const ServicesFileLimits& limits);
 
     int showNames_ = 0;
-    std::unique_ptr<ServiceEntry[]> entries_;
-    int entryCount_ = 0;
+    std::vector<ServiceEntry> entries_;
+    // Port to the position of its first entry: a lookup per port shown costs the same
+    // whatever the size of the file.
+    std::unordered_map<int32_t, int32_t> firstEntry_;
 };
 
 // Splits a services-file line into an entry; false for a line that gives none

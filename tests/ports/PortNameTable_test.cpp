@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -106,6 +108,46 @@ TEST(PortNameTableFiles, EveryLoadPathClosesTheFile) {
         CPortNameTable bad(dir.file("bad"), dir.file("good"));
     }
     EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST(PortNameTableFiles, OnlyRegularFilesAreReadAndOnlyUpToTheBounds) {
+    TempDir dir;
+    WriteWholeFile(dir.file("system"), "ftp 21/tcp\n");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero").c_str()), 0);
+    const std::string huge = dir.file("huge");  // sparse: 64 GiB of NUL bytes
+    WriteWholeFile(huge, "");
+    ASSERT_EQ(::truncate(huge.c_str(), 64ll << 30), 0);
+    ::alarm(10);  // a read that blocks or never ends kills the test instead of hanging it
+    EXPECT_EQ(CPortNameTable(dir.file("fifo"), dir.file("system")).EntryCount(), 1);
+    EXPECT_EQ(CPortNameTable(dir.file("zero"), dir.file("system")).EntryCount(), 1);
+    EXPECT_EQ(CPortNameTable(huge, huge).EntryCount(), 0);
+    ::alarm(0);
+
+    const std::string text = "# comments do not count\nftp 21/tcp\nnoport\nssh 22/tcp\ntelnet 23/tcp\n";
+    WriteWholeFile(dir.file("services"), text);
+    auto names = [&](ServicesFileLimits limits) {
+        CPortNameTable table(dir.file("services"), Missing(dir), limits);
+        table.SetShowNames(1);
+        return table.PortName(21) + " " + table.PortName(22) + " " + table.PortName(23);
+    };
+    EXPECT_EQ(names({}), "ftp ssh telnet");
+    EXPECT_EQ(names({text.size(), 3}), "ftp ssh 23");  // "noport" is an entry line too
+    EXPECT_EQ(names({text.find("ssh") + 6, 100}), "ftp 22 23");  // "ssh 22" cut before its end
+}
+
+TEST(PortNameTableLookup, AnswersAreTheFirstEntryInFileOrderForEveryPort) {
+    std::string text;  // many names per port, in no order, some ports outside 0..65535
+    for (uint32_t i = 0, seed = 1; i < 20000; ++i, seed = seed * 1103515245u + 12345u)
+        text += "s" + std::to_string(i) + " " + std::to_string(int(seed >> 8) % 70000 - 1000) + "/tcp\n";
+    TableFromText t(text);
+    std::map<int, std::string> first;
+    for (int i = t.table->EntryCount() - 1; i >= 0; --i) first[t.table->Entries()[i].port] = t.table->Entries()[i].name;
+    first[44444] = "Tolvara";
+    for (int port = -1000; port < 69000; ++port) {
+        const auto found = first.find(port);
+        ASSERT_EQ(t.Name(port), found == first.end() ? std::to_string(port) : found->second) << "port " << port;
+    }
 }
 
 TEST(PortNameTableLookup, MessagePortIsTheProgramsNameWhenNamesAreShown) {
