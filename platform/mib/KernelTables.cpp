@@ -24,6 +24,27 @@ bool IsV4Mapped(const uint8_t bytes[16]) {
     return std::memcmp(bytes, prefix, sizeof prefix) == 0;
 }
 
+bool IsUnspecified(const uint8_t bytes[16]) {
+    static const uint8_t zero[16] = {};
+    return std::memcmp(bytes, zero, sizeof zero) == 0;
+}
+
+// What the kernel says of an IPv6 socket's IPV6_V6ONLY (it reports it unasked for
+// listeners and unconnected sockets): 1 or 0, or -1 when the message does not say.
+int V6OnlyOf(const nlmsghdr& h) {
+    const char* base = reinterpret_cast<const char*>(&h);
+    size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(inet_diag_msg));
+    while (at + NLA_HDRLEN <= h.nlmsg_len) {
+        nlattr attribute;
+        std::memcpy(&attribute, base + at, sizeof attribute);
+        if (attribute.nla_len < NLA_HDRLEN || at + attribute.nla_len > h.nlmsg_len) break;
+        if ((attribute.nla_type & NLA_TYPE_MASK) == INET_DIAG_SKV6ONLY && attribute.nla_len > NLA_HDRLEN)
+            return base[at + NLA_HDRLEN] != 0 ? 1 : 0;
+        at += NLA_ALIGN(attribute.nla_len);
+    }
+    return -1;
+}
+
 // Closes the descriptor on every path out of a dump.
 class Fd {
 public:
@@ -55,8 +76,9 @@ DumpMessage<Request> MakeDump(uint16_t type) {
     return message;
 }
 
-// One sock_diag dump; onSocket(const inet_diag_msg&) for every socket. False when the
-// kernel refuses the dump (no sock_diag, no handler for the family or protocol).
+// One sock_diag dump; onSocket(const inet_diag_msg&, int v6only) for every socket, with
+// v6only as V6OnlyOf gives it. False when the kernel refuses the dump (no sock_diag, no
+// handler for the family or protocol).
 template <typename Request, typename OnSocket>
 bool DumpSockDiag(const DumpMessage<Request>& message, OnSocket onSocket) {
     Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
@@ -88,7 +110,7 @@ bool DumpSockDiag(const DumpMessage<Request>& message, OnSocket onSocket) {
             if (h->nlmsg_type == NLMSG_ERROR) return false;
             if (h->nlmsg_type != message.header.nlmsg_type) continue;  // replies carry the request type
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
-            onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)));
+            onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)), V6OnlyOf(*h));
         }
     }
 }
@@ -193,9 +215,14 @@ bool ParseProcTable(const char* path, bool ipv6, OnLine onLine) {
 }
 
 // Copies the IPv4 part of an address; false for IPv6 addresses that are not mapped.
-bool TakeV4(const uint8_t* address, bool ipv6, uint8_t out[4]) {
+// A dual-stack socket's :: takes IPv4 as well, so it reads as 0.0.0.0.
+bool TakeV4(const uint8_t* address, bool ipv6, bool dualStack, uint8_t out[4]) {
     if (!ipv6) {
         std::memcpy(out, address, 4);
+        return true;
+    }
+    if (dualStack && IsUnspecified(address)) {
+        std::memset(out, 0, 4);
         return true;
     }
     if (!IsV4Mapped(address)) return false;
@@ -204,20 +231,21 @@ bool TakeV4(const uint8_t* address, bool ipv6, uint8_t out[4]) {
 }
 
 void AddTcp(std::vector<TcpConn>& out, const uint8_t* local, uint16_t localPort, const uint8_t* remote,
-            uint16_t remotePort, unsigned kernelState, bool ipv6) {
+            uint16_t remotePort, unsigned kernelState, bool ipv6, bool dualStack = false) {
     TcpConn row{};
     row.state = TcpConnStateFromKernel(kernelState);
     if (row.state == 0) return;
-    if (!TakeV4(local, ipv6, row.local) || !TakeV4(remote, ipv6, row.remote)) return;
+    if (!TakeV4(local, ipv6, dualStack, row.local) || !TakeV4(remote, ipv6, dualStack, row.remote)) return;
     row.localPort = localPort;
     row.remotePort = remotePort;
     row.fromIpv6 = ipv6;
     out.push_back(row);
 }
 
-void AddUdp(std::vector<UdpEndpoint>& out, const uint8_t* local, uint16_t localPort, bool ipv6) {
+void AddUdp(std::vector<UdpEndpoint>& out, const uint8_t* local, uint16_t localPort, bool ipv6,
+            bool dualStack = false) {
     UdpEndpoint row{};
-    if (!TakeV4(local, ipv6, row.local)) return;
+    if (!TakeV4(local, ipv6, dualStack, row.local)) return;
     row.localPort = localPort;
     row.fromIpv6 = ipv6;
     out.push_back(row);
@@ -230,10 +258,10 @@ bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
         message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
         message.request.sdiag_protocol = IPPROTO_TCP;
         message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
             AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
                    reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport),
-                   m.idiag_state, ipv6);
+                   m.idiag_state, ipv6, ipv6 && v6only == 0);
         });
         if (ok) return true;
         out.resize(before);  // a dump cut short must not leave half a table
@@ -250,8 +278,9 @@ bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
         message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
         message.request.sdiag_protocol = IPPROTO_UDP;
         message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
-            AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6);
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
+            AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6,
+                   ipv6 && v6only == 0);
         });
         if (ok) return true;
         out.resize(before);
@@ -290,11 +319,12 @@ bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
     auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
     message.request.idiag_family = AF_INET;  // ignored: this request covers every family
     message.request.idiag_states = kDumpStates;
-    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m) {
+    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
         if (m.idiag_family != AF_INET && m.idiag_family != AF_INET6) return;
+        const bool ipv6 = m.idiag_family == AF_INET6;
         AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
-               reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state,
-               m.idiag_family == AF_INET6);
+               reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state, ipv6,
+               ipv6 && v6only == 0);
     });
     if (!ok) out.resize(before);
     return ok;

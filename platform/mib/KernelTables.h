@@ -1,7 +1,9 @@
 #pragma once
 // The kernel's IPv4 TCP and UDP tables, as the agent serves them. IPv6 sockets whose
 // addresses are IPv4-mapped (::ffff:a.b.c.d) count as IPv4 rows: dual-stack servers
-// hold their IPv4 clients that way.
+// hold their IPv4 clients that way. A listener or UDP socket bound to :: that is not
+// IPv6-only takes IPv4 too, so it counts as a 0.0.0.0 row; only sock_diag says which
+// those are, so the /proc reader leaves them out.
 #include <cstdint>
 #include <vector>
 
@@ -13,7 +15,7 @@ struct TcpConn {
     uint8_t remote[4];
     uint16_t remotePort;
     int32_t state;      // tcpConnState (1..12)
-    bool fromIpv6;      // an IPv4-mapped row of an IPv6 socket
+    bool fromIpv6;      // a row of an IPv6 socket (mapped, or dual-stack ::)
 };
 
 struct UdpEndpoint {

@@ -2,6 +2,7 @@
 // net-snmp's snmpd reading the same kernel tables.
 #include "monitor/CNetTableAgent.h"
 #include "support/LoopbackSockets.h"
+#include "support/NetNamespace.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,18 @@ void WaitForState(int fd, uint8_t kernelState) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ADD_FAILURE() << "socket never reached kernel state " << int(kernelState);
+}
+
+// A socket bound to :: (listening, for TCP), IPv6-only or taking IPv4 as well.
+Fd AnyIpv6Socket(int type, int v6only, uint16_t& port) {
+    Fd fd(socket(AF_INET6, type, 0));
+    setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+    sockaddr_in6 any6{};
+    any6.sin6_family = AF_INET6;
+    EXPECT_EQ(0, bind(fd.get(), reinterpret_cast<sockaddr*>(&any6), sizeof any6));
+    EXPECT_TRUE(type != SOCK_STREAM || listen(fd.get(), 4) == 0);
+    port = LocalPort(fd.get());
+    return fd;
 }
 
 // A known set of sockets on 127.0.0.1, held while a test runs.
@@ -87,15 +100,7 @@ struct KnownSockets {
         }
 
         // A dual-stack server: the IPv4 client's connection is held by an IPv6 socket.
-        listener6 = Fd(socket(AF_INET6, SOCK_STREAM, 0));
-        int off = 0;
-        setsockopt(listener6.get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-        sockaddr_in6 any6{};
-        any6.sin6_family = AF_INET6;
-        any6.sin6_addr = in6addr_any;
-        EXPECT_EQ(0, bind(listener6.get(), reinterpret_cast<sockaddr*>(&any6), sizeof any6));
-        EXPECT_EQ(0, listen(listener6.get(), 4));
-        port6 = LocalPort(listener6.get());
+        listener6 = AnyIpv6Socket(SOCK_STREAM, 0, port6);
         client6 = TcpConnect(port6);
         server6 = Accept(listener6.get());
         client6Port = LocalPort(client6.get());
@@ -106,6 +111,10 @@ struct KnownSockets {
         inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr);
         EXPECT_EQ(0, bind(udp6.get(), reinterpret_cast<sockaddr*>(&mapped), sizeof mapped));
         udp6Port = LocalPort(udp6.get());
+
+        listener6only = AnyIpv6Socket(SOCK_STREAM, 1, port6only);
+        udpDual = AnyIpv6Socket(SOCK_DGRAM, 0, udpDualPort);
+        udp6only = AnyIpv6Socket(SOCK_DGRAM, 1, udp6onlyPort);
     }
 
     // Reset rather than close, so repeated runs do not pile up TIME_WAIT rows.
@@ -119,8 +128,9 @@ struct KnownSockets {
     KnownSockets& operator=(const KnownSockets&) = delete;
 
     Fd listener, client, server, halfClient, halfServer, udp, shared1, shared2, listener6, client6, server6, udp6;
+    Fd listener6only, udpDual, udp6only;
     uint16_t port = 0, clientPort = 0, halfClientPort = 0, closedClientPort = 0, udpPort = 0, sharedPort = 0;
-    uint16_t port6 = 0, client6Port = 0, udp6Port = 0;
+    uint16_t port6 = 0, client6Port = 0, udp6Port = 0, port6only = 0, udpDualPort = 0, udp6onlyPort = 0;
 };
 
 // ---- the agent's entry points ----------------------------------------------------
@@ -288,6 +298,15 @@ TEST_P(MibAgentTest, SeesTheKnownSocketsWithTheirStatesInMibOrder) {
     EXPECT_EQ(1, FindUdp(agent, "127.0.0.1", k.udp6Port));
     EXPECT_EQ(1, FindUdp(agent, "127.0.0.1", k.sharedPort));
 
+    // Sockets on :: that take IPv4 too are 0.0.0.0 rows where the kernel tells which
+    // they are; IPv6-only ones never are.
+    const bool dualStackKnown = std::strcmp(GetParam(), "libinetmib1.so") == 0;
+    const ConnectionRecord* dual = FindTcp(agent, "0.0.0.0", k.port6, "0.0.0.0", 0);
+    EXPECT_TRUE(dualStackKnown ? dual && dual->stateIndex == STATE_LISTEN : !dual);
+    EXPECT_FALSE(FindTcp(agent, "0.0.0.0", k.port6only, "0.0.0.0", 0));
+    EXPECT_EQ(dualStackKnown ? 1 : 0, FindUdp(agent, "0.0.0.0", k.udpDualPort));
+    EXPECT_EQ(0, FindUdp(agent, "0.0.0.0", k.udp6onlyPort));
+
     // TCP rows first, each table strictly ascending in MIB order (so no duplicates).
     int n = agent.GetRecordCount();
     int firstUdp = 0;
@@ -403,6 +422,31 @@ TEST_P(MibAgentTest, GetsAfterAWalkStepKeepToTheWalksSnapshot) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, MibAgentTest, ::testing::Values("libinetmib1.so", "libinetmib1_proc.so"));
 
+// The 0.0.0.0 rows of sockets on :: that take IPv4 too, as ss lists them ("*:port").
+// Only sock_diag tells them from IPv6-only ones, so net-snmp and our /proc reader,
+// which go by the kernel's IPv4 tables, never list them.
+std::set<Oid> DualStackInstances(bool tcp) {
+    std::set<Oid> out;
+    std::istringstream lines(ShellOutput(tcp ? "ss -ltnH" : "ss -lunH"));
+    std::string line, state, received, sent, local;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        if (!(fields >> state >> received >> sent >> local) || local[0] != '*') continue;
+        const auto port = static_cast<uint32_t>(std::stoul(local.substr(local.rfind(':') + 1)));
+        out.insert(tcp ? Oid{0, 0, 0, 0, port, 0, 0, 0, 0, 0} : Oid{0, 0, 0, 0, port});
+    }
+    return out;
+}
+
+std::vector<Object> WithoutMapped(const std::vector<Object>& objects, const std::set<Oid>& mapped) {
+    std::vector<Object> out;
+    for (const auto& o : objects) {
+        if (o.name.size() > 10 && mapped.count(Oid(o.name.begin() + 10, o.name.end()))) continue;
+        out.push_back(o);
+    }
+    return out;
+}
+
 // Background connections may change between two walks; a few tries settle it.
 template <typename Attempt>
 void WithRetries(Attempt attempt) {
@@ -414,16 +458,19 @@ void WithRetries(Attempt attempt) {
     ADD_FAILURE() << last;
 }
 
-TEST(MibAgentSourcesTest, NetlinkAndProcReadersAgree) {
+TEST(MibAgentSourcesTest, NetlinkGivesTheProcRowsAndTheDualStackSocketsSsLists) {
     KnownSockets k;
     AgentLibrary netlink(LibraryPath("libinetmib1.so"));
     AgentLibrary proc(LibraryPath("libinetmib1_proc.so"));
     ASSERT_TRUE(netlink.ok() && proc.ok());
     WithRetries([&](std::string& why) {
         for (const Oid& table : {kTcpConnTable, kUdpTable}) {
-            std::string a = Describe(netlink.Walk(table)), b = Describe(proc.Walk(table));
-            if (a != b) {
-                why = "netlink:\n" + a + "proc:\n" + b;
+            // Beyond the rows /proc gives, exactly the sockets ss lists as dual-stack.
+            const std::set<Oid> dual = DualStackInstances(table == kTcpConnTable);
+            const std::vector<Object> ours = netlink.Walk(table), rest = WithoutMapped(ours, dual);
+            std::string a = Describe(rest), b = Describe(WithoutMapped(proc.Walk(table), dual));
+            if (a != b || ours.size() != rest.size() + dual.size() * (table == kTcpConnTable ? 5 : 2)) {
+                why = "netlink:\n" + Describe(ours) + "proc:\n" + b;
                 return false;
             }
         }
@@ -662,15 +709,6 @@ std::set<Oid> MappedInstances(const char* path, bool tcp) {
     return out;
 }
 
-std::vector<Object> WithoutMapped(const std::vector<Object>& objects, const std::set<Oid>& mapped) {
-    std::vector<Object> out;
-    for (const auto& o : objects) {
-        if (o.name.size() > 10 && mapped.count(Oid(o.name.begin() + 10, o.name.end()))) continue;
-        out.push_back(o);
-    }
-    return out;
-}
-
 TEST(MibAgentNetSnmpTest, WalksAgreeRowForRowWithSnmpd) {
     if (access("/usr/sbin/snmpd", X_OK) != 0) GTEST_SKIP() << "net-snmp's snmpd is not installed (package snmpd)";
     KnownSockets k;
@@ -699,6 +737,9 @@ TEST(MibAgentNetSnmpTest, WalksAgreeRowForRowWithSnmpd) {
             why = "the test's IPv4-mapped sockets are missing from /proc/net";
             return false;
         }
+        // Rows only we list: dual-stack sockets' 0.0.0.0 rows.
+        for (const Oid& instance : DualStackInstances(true)) mappedTcp.insert(instance);
+        for (const Oid& instance : DualStackInstances(false)) mappedUdp.insert(instance);
         std::string a = Describe(WithoutMapped(theirTcp, mappedTcp)) + Describe(WithoutMapped(theirUdp, mappedUdp));
         std::string b = Describe(WithoutMapped(ourTcp, mappedTcp)) + Describe(WithoutMapped(ourUdp, mappedUdp));
         if (a != b) {
