@@ -30,6 +30,11 @@ bool NameAfter(const AsnObjectIdentifier& next, const AsnObjectIdentifier& sent)
 
 bool IsInteger(const AsnAny& v) { return v.asnType == ASN_INTEGER; }
 
+// Values outside these ranges (a state of INT32_MIN among them) describe no row we
+// could show, and the state would overflow on its way to an index.
+bool IsState(const AsnAny& v) { return IsInteger(v) && v.asnValue.number >= 1 && v.asnValue.number <= 12; }
+bool IsPort(const AsnAny& v) { return IsInteger(v) && v.asnValue.number >= 0 && v.asnValue.number <= 65535; }
+
 bool IsAddress(const AsnAny& v) {
     return (v.asnType == ASN_IPADDRESS || v.asnType == ASN_OCTETSTRING) &&
            v.asnValue.address.length == 4 && v.asnValue.address.stream != nullptr;
@@ -213,10 +218,12 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
         WriteError(status, index);
     } else {
         ConnectionRecord record{};
-        if (columns == 5 && IsInteger(row[0].value) && IsAddress(row[1].value) &&
-            IsInteger(row[2].value) && IsAddress(row[3].value) && IsInteger(row[4].value)) {
-            const uint8_t* remote = row[3].value.asnValue.address.stream;
-            bool remoteSet = remote[0] != 0 || remote[1] != 0 || remote[2] != 0 || remote[3] != 0;
+        const bool tcpShape = columns == 5 && IsState(row[0].value) && IsAddress(row[1].value) &&
+                              IsPort(row[2].value) && IsAddress(row[3].value) && IsInteger(row[4].value);
+        const uint8_t* remote = tcpShape ? row[3].value.asnValue.address.stream : nullptr;
+        const bool remoteSet = remote && (remote[0] != 0 || remote[1] != 0 || remote[2] != 0 || remote[3] != 0);
+        // A listener's remote port is not shown, so only a used one must be a port.
+        if (tcpShape && (!remoteSet || IsPort(row[4].value))) {
             std::strcpy(record.protocol, "TCP");
             Dotted(row[1].value, record.localAddress, sizeof record.localAddress);
             Dotted(row[3].value, record.remoteAddress, sizeof record.remoteAddress);
@@ -224,7 +231,7 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
             record.localPort = row[2].value.asnValue.number;
             record.remotePort = remoteSet ? row[4].value.asnValue.number : 0;
             decoded = true;
-        } else if (columns == 2 && IsAddress(row[0].value) && IsInteger(row[1].value)) {
+        } else if (columns == 2 && IsAddress(row[0].value) && IsPort(row[1].value)) {
             std::strcpy(record.protocol, "UDP");
             Dotted(row[0].value, record.localAddress, sizeof record.localAddress);
             std::strcpy(record.remoteAddress, "*:*");

@@ -216,6 +216,37 @@ TEST_F(NetTableAgentTest, AddressesThatAreNotFourBytesSkipTheRow) {
     EXPECT_EQ(137, agent.records[2].localPort);
 }
 
+TEST_F(NetTableAgentTest, StateOrPortOutOfRangeSkipsTheRowAsAWrongTypeDoes) {
+    const Oid state = Column(kTcpEntry, 1, {192, 168, 0, 1, 1025, 10, 1, 2, 3, 80});
+    const Oid localPort = Column(kTcpEntry, 3, {192, 168, 0, 1, 1025, 10, 1, 2, 3, 80});
+    const Oid remotePort = Column(kTcpEntry, 5, {192, 168, 0, 1, 1025, 10, 1, 2, 3, 80});
+    const Oid udpPort = Column(kUdpEntry, 2, {127, 0, 0, 1, 44444});
+    const std::pair<Oid, int32_t> outOfRange[] = {
+        {state, INT32_MIN},  {state, 0},       {state, 13},         {localPort, -1},  {localPort, 65536},
+        {remotePort, 65536}, {remotePort, -1}, {udpPort, INT32_MIN}, {udpPort, 65536},
+    };
+    for (const auto& [name, value] : outOfRange) {
+        script = FakeAgent{};
+        AddSmallTables();
+        script.view[name] = Int(value);
+        EXPECT_EQ(0, agent.ReadTables());
+        EXPECT_EQ(4, agent.GetRecordCount()) << "value " << value;
+    }
+
+    // The bounds themselves are values; a listener's remote port is never looked at.
+    script = FakeAgent{};
+    AddSmallTables();
+    script.view[state] = Int(12);
+    script.view[localPort] = Int(65535);
+    script.view[Column(kTcpEntry, 5, {0, 0, 0, 0, 135, 0, 0, 0, 0, 0})] = Int(-1);
+    script.view[udpPort] = Int(0);
+    EXPECT_EQ(0, agent.ReadTables());
+    ASSERT_EQ(5, agent.GetRecordCount());
+    ExpectRecord(agent.records[0], Record("TCP", "0.0.0.0", 135, "0.0.0.0", 0, STATE_LISTEN));
+    ExpectRecord(agent.records[1], Record("TCP", "192.168.0.1", 65535, "10.1.2.3", 80, STATE_DELETE_TCB));
+    ExpectRecord(agent.records[4], Record("UDP", "127.0.0.1", 0, "*:*", 0, -1));
+}
+
 TEST_F(NetTableAgentTest, EmptyTablesAndObjectsBeyondTheColumn) {
     ASSERT_TRUE(agent.Initialize());
     EXPECT_EQ(0, agent.ReadTables());
