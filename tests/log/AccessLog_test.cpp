@@ -120,7 +120,7 @@ TEST(AccessLogFile, NothingGoesToAFifoAndNothingWaitsForOne) {
     WriteAccessLog(dir.path(), LOG_LINE, "x", kSept7);
     ::alarm(0);
     char c;
-    EXPECT_LE(::read(reader, &c, 1), 0);
+    EXPECT_LE(::read(reader, &c, 1), 0);  // no data, only the end of a FIFO without writers
     ::close(reader);
 }
 
@@ -139,13 +139,7 @@ TEST(AccessLogFile, LineThatDoesNotFitOnAFullDiskLeavesNoTornLine) {
     WriteAccessLog(dir.path(), LOG_START, "", kSept7);
     // Every page but the log's own is taken, so a long line only partly fits.
     const std::string filler = dir.file("filler");
-    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    const std::string block(4096, 'f');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    ::close(fd);
-
+    WriteWholeFile(filler, std::string(64 * 1024, 'f'));
     std::string korean;
     while (korean.size() < 6000) korean += "연결 ";
     WriteAccessLog(dir.path(), LOG_LINE, korean, kSept7);
