@@ -1,8 +1,44 @@
 #include "app/CMonitorApp.h"
 
+#include <QSocketNotifier>
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include "app/CMonitorDlg.h"
 #include "platform/MessageBoxUi.h"
 #include "platform/Sockets.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+    const int saved = errno;
+    const char c = 1;
+    (void)!::write(signalPipe[1], &c, 1);
+    errno = saved;
+}
+
+// Logout, kill and Ctrl+C run the exit command's steps (end mark, tray icon removed)
+// on the window thread; the handler itself only writes a byte.
+void ExitOnEndSignals(CMonitorDlg& dlg) {
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &dlg);
+    QObject::connect(notifier, &QSocketNotifier::activated, &dlg, [&dlg] {
+        char buf[64];
+        while (::read(signalPipe[0], buf, sizeof buf) > 0) {}
+        dlg.OnExit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnEndSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
 
 bool CMonitorApp::InitInstance() {
     if (WSAStartup(SOCKETS_VERSION) != 0) {
@@ -11,6 +47,7 @@ bool CMonitorApp::InitInstance() {
     }
     {
         CMonitorDlg dlg;
+        ExitOnEndSignals(dlg);
         dlg.DoModal();
     }
     WSACleanup();

@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QListWidget>
 #include <QShortcut>
 #include <QTreeWidget>
@@ -43,6 +44,18 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
         list->setContextMenuPolicy(Qt::DefaultContextMenu);
         list->viewport()->installEventFilter(this);
     }
+    // Most window managers keep Alt+Space for themselves: F1 and a click on the picture
+    // under the advertising area reach the About box as well.
+    auto* helpKey = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(helpKey, &QShortcut::activated, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    for (QLabel* l : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        if (l->property("dlgResource").toInt() == IDB_AD_PICTURE) adPicture_ = l;
+    if (adPicture_) {
+        adPicture_->setCursor(Qt::PointingHandCursor);
+        adPicture_->setToolTip(QString::fromUtf8(LoadStringResource(IDS_ABOUTBOX)).remove(QLatin1Char('&')));
+        adPicture_->installEventFilter(this);
+    }
+    SetMainWindow(this);
 }
 
 CMonitorDlg::~CMonitorDlg() {
@@ -194,6 +207,11 @@ void CMonitorDlg::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 bool CMonitorDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == adPicture_ && e->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        OnSysCommand(IDM_ABOUTBOX);
+        return true;
+    }
     // A mouse right click on a list row selects first (NM_RCLICK), then the event goes
     // on to the window's context menu as WM_CONTEXTMENU would.
     if (e->type() == QEvent::ContextMenu) {

@@ -3,6 +3,7 @@
 #include <QPoint>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,9 @@ class QSocketNotifier;
 
 inline constexpr int TIMER_REFRESH = 4444;
 inline constexpr int TIMER_MAILSLOT = 4445;
+// Connects whose alarm box waits while another is open; beyond this they are in the
+// history and the log only.
+inline constexpr size_t MAX_WAITING_ALARMS = 64;
 
 // Seams the main window is built with; the program uses the defaults.
 struct MonitorOptions {
@@ -159,6 +163,7 @@ private:
     void HideWindow();
     void ShowWindow();
     void ShowSystemMenu(QPoint screenPos);
+    void ShowAlarm(const QString& line);
 
     void OnSettings();
     void OnViewAccessLog();
@@ -196,4 +201,9 @@ private:
     QLabel* noTrayNotice_ = nullptr;
     QEventLoop* modalLoop_ = nullptr;
     bool destroyed_ = false;
+    QWidget* adPicture_ = nullptr;  // a click on it opens the About box
+
+    // Alarm boxes open one at a time; the connects that arrive meanwhile wait here.
+    std::deque<QString> waitingAlarms_;
+    bool alarmOpen_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include "app/CMonitorDlg.h"
 #include "log/AccessLog.h"
+#include "log/AccessLogViewerUi.h"
 #include "monitor/ConnectionHistory.h"
 #include "platform/MessageBoxUi.h"
 
@@ -16,14 +17,34 @@ void CMonitorDlg::OnConnEvent(const std::string& text) {
         const QString shown = QString::fromStdString(line);
         history->insertItem(0, shown);
         if (settings_.keepAccessLog) WriteAccessLog(LOG_LINE, line);
-        if (settings_.externalAlarm && ev.letter == 'C')
-            ShowMessageBox(this, shown, QString::fromUtf8(ALARM_CAPTION), MB_OK | MB_TOPMOST);
+        while (history->count() > MAX_HISTORY_LINES) delete history->takeItem(history->count() - 1);
+        if (settings_.externalAlarm && ev.letter == 'C') ShowAlarm(shown);
     }
-    while (history->count() > MAX_HISTORY_LINES) delete history->takeItem(history->count() - 1);
+}
+
+// One alarm box at a time: a connect that arrives while one is open (its loop serves
+// posted events) waits, and is shown when the box before it closes. Without this every
+// connect nested another box until the stack ran out.
+void CMonitorDlg::ShowAlarm(const QString& line) {
+    if (waitingAlarms_.size() < MAX_WAITING_ALARMS) waitingAlarms_.push_back(line);
+    if (alarmOpen_) return;
+    alarmOpen_ = true;
+    while (!waitingAlarms_.empty() && !destroyed_) {
+        const QString next = waitingAlarms_.front();
+        waitingAlarms_.pop_front();
+        ShowMessageBox(this, next, QString::fromUtf8(ALARM_CAPTION), MB_OK | MB_TOPMOST);
+    }
+    waitingAlarms_.clear();
+    alarmOpen_ = false;
 }
 
 void CMonitorDlg::WriteAccessLog(int mode, const std::string& text) {
     ::WriteAccessLog(workDir_, mode, text, options_.clock());
 }
 
-void CMonitorDlg::OnViewAccessLog() { OpenAccessLogInEditor(workDir_, options_.clock()); }
+// The desktop's program for text files shows today's log; where there is none, a
+// window of our own does, so the command always shows something.
+void CMonitorDlg::OnViewAccessLog() {
+    const LocalTime now = options_.clock();
+    if (!OpenAccessLogWithDesktop(workDir_, now)) ShowAccessLogViewer(this, AccessLogPath(workDir_, now));
+}

@@ -30,12 +30,15 @@ void CMonitorDlg::RemoveTrayIcon() {
 // and the others do nothing.
 int CMonitorDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) {
-        if (windowVisible_ == 1) {
+        // A window manager may have minimised the window, minimise box or not.
+        if (windowVisible_ == 1 && !isMinimized()) {
             raise();
             activateWindow();
         } else {
             windowVisible_ = 1;
             ShowWindow();
+            raise();
+            activateWindow();
         }
     } else if (reason == QSystemTrayIcon::Context) {
         const QPoint pos = QCursor::pos();
@@ -57,6 +60,7 @@ void CMonitorDlg::OnSysCommand(int command) {
 }
 
 void CMonitorDlg::OnExit() {
+    if (destroyed_) return;  // a second end signal, or the exit item chosen twice
     if (messaging_.mailslot) {
         KillTimer(TIMER_MAILSLOT);
         CloseMailslot();

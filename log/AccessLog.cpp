@@ -77,27 +77,21 @@ void WriteAccessLog(const std::string& workDir, int mode, const std::string& tex
     ::close(fd);
 }
 
-std::vector<std::string> EditorCommand(const std::string& file) {
-    std::vector<std::string> argv;
-    if (const char* visual = std::getenv("VISUAL")) {
-        std::string word;
-        for (const char* p = visual;; ++p) {
-            if (*p == ' ' || *p == '\t' || *p == '\0') {
-                if (!word.empty()) argv.push_back(word);
-                word.clear();
-                if (*p == '\0') break;
-            } else {
-                word += *p;
-            }
-        }
-    }
-    if (argv.empty()) argv.push_back("xdg-open");
-    argv.push_back(file);
-    return argv;
+bool DesktopHasTextHandler() {
+    // The query is a short script; its answer is the handler's .desktop name, or nothing.
+    FILE* query = ::popen("command -v xdg-open >/dev/null 2>&1 && timeout 5 xdg-mime query default text/plain 2>/dev/null", "r");
+    if (!query) return false;
+    char answer[256] = {};
+    const size_t n = std::fread(answer, 1, sizeof answer - 1, query);
+    ::pclose(query);
+    for (size_t i = 0; i < n; ++i)
+        if (answer[i] != ' ' && answer[i] != '\n' && answer[i] != '\t') return true;
+    return false;
 }
 
-bool OpenAccessLogInEditor(const std::string& workDir, const LocalTime& now) {
-    const std::vector<std::string> argv = EditorCommand(AccessLogPath(workDir, now));
+bool OpenAccessLogWithDesktop(const std::string& workDir, const LocalTime& now) {
+    if (!DesktopHasTextHandler()) return false;
+    const std::vector<std::string> argv = {"xdg-open", AccessLogPath(workDir, now)};
     const ProgramSpawner& spawner = CurrentSpawner();
     return spawner ? spawner(argv) : SpawnDetached(argv);
 }

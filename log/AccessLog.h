@@ -24,16 +24,18 @@ void WriteAccessLog(const std::string& workDir, int mode, const std::string& tex
 // started.
 using ProgramSpawner = std::function<bool(const std::vector<std::string>& argv)>;
 
-// The command line that opens a file in the user's editor: $VISUAL split on blanks,
-// else xdg-open, followed by the file.
-std::vector<std::string> EditorCommand(const std::string& file);
+// Whether the desktop names a program for plain text files (xdg-mime, as xdg-open
+// consults it). A terminal editor from $VISUAL or $EDITOR is never used: the program
+// has no terminal to run it in.
+bool DesktopHasTextHandler();
 
-// Opens today's log in the user's text editor without waiting for it; true when the
-// editor was started. Nothing is reported to the user.
-bool OpenAccessLogInEditor(const std::string& workDir, const LocalTime& now);
+// Opens today's log with the desktop's program for text files without waiting for it;
+// false when the desktop has none or it could not be started, and the caller shows the
+// log itself.
+bool OpenAccessLogWithDesktop(const std::string& workDir, const LocalTime& now);
 
 // Replaces the way programs are started (tests); an empty function restores the real
 // one. Returns the previous spawner.
 ProgramSpawner SetProgramSpawner(ProgramSpawner spawner);
-// The real spawner: double fork, so the editor is adopted by init and leaves no zombie.
+// The real spawner: double fork, so the program is adopted by init and leaves no zombie.
 bool SpawnDetached(const std::vector<std::string>& argv);

@@ -8,6 +8,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QTimer>
+#include <QFocusEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -97,6 +100,7 @@ void CDialogBase::Build() {
                 break;
             }
             auto* e = new QLineEdit(this);
+            e->installEventFilter(this);
             if (c.style & ES_NUMBER)
                 e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
             w = e;
@@ -155,6 +159,7 @@ void CDialogBase::Build() {
         // edits it frames does not swallow their clicks.
         w->lower();
         w->setProperty("dlgId", c.id);
+        if (c.resource) w->setProperty("dlgResource", c.resource);
         if (c.id != IDC_STATIC) w->setObjectName(QStringLiteral("ctl_%1").arg(c.id));
     }
 }
@@ -207,8 +212,39 @@ void CDialogBase::OnCommand(int id) {
     else if (id == IDCANCEL) OnCancel();
 }
 
+namespace {
+QPointer<QWidget>& MainWindowRef() {
+    static QPointer<QWidget> window;
+    return window;
+}
+}  // namespace
+
+void SetMainWindow(QWidget* window) { MainWindowRef() = window; }
+QWidget* MainWindow() { return MainWindowRef().data(); }
+
+void BelongToMainWindow(QWidget* window) {
+    QWidget* owner = MainWindow();
+    if (!owner || owner == window) return;
+    if (!window->parentWidget()) window->setParent(owner, window->windowFlags());
+    window->setWindowModality(Qt::WindowModal);
+}
+
+bool CDialogBase::eventFilter(QObject* watched, QEvent* e) {
+    // An edit that gets the focus from the keyboard or from the dialog selects its text,
+    // so typing replaces it; a mouse click only places the caret.
+    if (e->type() == QEvent::FocusIn) {
+        if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+            if (reason != Qt::MouseFocusReason && reason != Qt::PopupFocusReason)
+                QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
 int CDialogBase::DoModal() {
     OnInitDialog();
+    BelongToMainWindow(this);
     return exec();
 }
 

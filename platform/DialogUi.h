@@ -17,6 +17,14 @@ class QAbstractButton;
 QFont DialogFont(const char* face, int pointSize);
 DialogBaseUnits BaseUnitsOf(const QFont& font);
 
+// The program's main window. Modal dialogs and message boxes belong to it: they block
+// it alone, as an owned window does, so the notification-area icon and its menu keep
+// working while one is open.
+void SetMainWindow(QWidget* window);
+QWidget* MainWindow();
+// Gives a window about to run modally the main window as its owner, when it has none.
+void BelongToMainWindow(QWidget* window);
+
 // A dialog built from its template. Controls are found by numeric id, and the button
 // commands reach OnCommand as WM_COMMAND would.
 class CDialogBase : public QDialog {
@@ -57,6 +65,7 @@ protected:
     // A message a worker posted to Handle().
     virtual void OnPostedMessage(PostedMessage& /*message*/) {}
 
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
     void showEvent(QShowEvent* e) override;

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 
+#include "platform/DialogUi.h"
 #include "res/Resource.h"
 
 namespace {
@@ -17,6 +18,7 @@ int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, 
     if (Hook()) return Hook()(MessageBoxRequest{owner, text, caption, style});
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("tolvaraMessageBox"));
+    BelongToMainWindow(&box);
     if ((style & 0xF0) == MB_ICONEXCLAMATION) box.setIcon(QMessageBox::Warning);
     if (style & MB_TOPMOST) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.exec();

@@ -12,10 +12,12 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # tests
   libgtest-dev googletest
+  # fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # Korean faces for the dialogs (Gulim maps to Baekmuk Gulim, NanumGothic as fall-back)
   fonts-baekmuk fonts-nanum
   # headless display, tray host and the tools the desktop tests drive it with
-  xvfb xauth trayer xdotool x11-apps imagemagick x11-utils
+  xvfb xauth trayer openbox xdotool x11-apps imagemagick x11-utils
   # the MIB-II agent is checked against a real SNMP daemon and client
   snmpd snmp
   # tests that build their own network namespaces and hosts in them, filter and

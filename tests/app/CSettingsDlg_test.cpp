@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QTest>
 #include <fstream>
 
 #include "app/CSettingsDlg.h"
@@ -196,6 +197,24 @@ TEST_F(OnSettingsTest, ChangedIntervalRestartsTheTimerOnly) {
     EXPECT_FALSE(Redrawn());
     EXPECT_EQ(dlg->Settings().refreshInterval, 10);
     EXPECT_EQ(File().substr(0, 4), std::string("\x0a\x00\x00\x00", 4));
+}
+
+// The interval field has the focus when the dialog opens and its text is selected, so
+// typing a number replaces it instead of adding to it.
+TEST_F(OnSettingsTest, TypingIntoTheIntervalFieldReplacesItsText) {
+    RunSettings([](CDialogBase* d) {
+        auto* edit = d->Item<QLineEdit>(IDC_INTERVAL);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return edit->hasFocus() && edit->hasSelectedText(); }, 2000));
+        QTest::keyClick(edit, Qt::Key_9);
+        // A mouse click only places the caret, as in any edit field.
+        edit->setText(QStringLiteral("9"));
+        edit->clearFocus();
+        QTest::mouseClick(edit, Qt::LeftButton);
+        ProcessEventsFor(20);
+        EXPECT_FALSE(edit->hasSelectedText());
+    });
+    EXPECT_EQ(dlg->Settings().refreshInterval, 9);
+    EXPECT_EQ(dlg->RefreshTimer().interval(), 9000);
 }
 
 TEST_F(OnSettingsTest, HugeIntervalRunsTheTimerAtItsCap) {

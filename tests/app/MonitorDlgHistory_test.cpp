@@ -1,5 +1,7 @@
 // Connection events in the main window: the history list, the log line and the alarm.
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -170,4 +172,60 @@ TEST_F(HistoryTest, RefreshOfANewConnectionEndsInAHistoryLine) {
     ProcessEventsFor(20);
     ASSERT_EQ(history->count(), 2);
     EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <---단절---> 10.0.0.5 : telnet - blackjack");
+}
+
+// Connects that arrive while an alarm box is open (its loop serves posted events) wait
+// and are shown one after another; never a box inside a box, and the waiting ones are
+// bounded. Every line is in the history at once.
+TEST_F(HistoryTest, AlarmBoxesOpenOneAtATimeAndTheWaitingOnesAreBounded) {
+    MonitorSettings s = DefaultSettings();
+    s.externalAlarm = 1;
+    Start(s);
+    MessageBoxRecorder boxes;
+    int depth = 0, deepest = 0;
+    const int burst = static_cast<int>(MAX_WAITING_ALARMS) + 20;
+    boxes.whileOpen = [&](const MessageBoxRequest&) {
+        deepest = std::max(deepest, ++depth);
+        if (boxes.boxes.size() == 1)  // a burst while the first box is open
+            for (int i = 0; i < burst; ++i) dlg->OnConnEvent("C 10.0.0.5 5000 " + std::to_string(2000 + i));
+        --depth;
+    };
+    dlg->OnConnEvent("C 10.0.0.5 5000 1999");
+    EXPECT_EQ(deepest, 1);
+    ASSERT_EQ(boxes.boxes.size(), 1u + MAX_WAITING_ALARMS);
+    EXPECT_TRUE(boxes.boxes[1].text.endsWith(QStringLiteral(" - 2000")));
+    EXPECT_TRUE(boxes.boxes.back().text.endsWith(QString::fromStdString(" - " + std::to_string(2000 + MAX_WAITING_ALARMS - 1))));
+    EXPECT_EQ(history->count(), 1 + burst);
+    EXPECT_TRUE(Line(history, 0).endsWith(QString::fromStdString(" - " + std::to_string(2000 + burst - 1))));
+
+    // Once the boxes are closed the next connect has its box again.
+    dlg->OnConnEvent("C 10.0.0.6 5000 3000");
+    EXPECT_EQ(boxes.boxes.size(), 2u + MAX_WAITING_ALARMS);
+}
+
+// Without a desktop program for text files (xdg-mime names none) the log shows in a
+// window of our own.
+TEST_F(HistoryTest, ViewingTheLogWithoutADesktopProgramShowsItInOurOwnWindow) {
+    Start(DefaultSettings());
+    TempDir bin;
+    WriteWholeFile(bin.file("xdg-mime"), "#!/bin/sh\nexit 0\n");
+    WriteWholeFile(bin.file("xdg-open"), "#!/bin/sh\nexit 0\n");
+    ::chmod(bin.file("xdg-mime").c_str(), 0755);
+    ::chmod(bin.file("xdg-open").c_str(), 0755);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.path() + ":" + oldPath).c_str(), 1);
+    WriteWholeFile(dir.file(kLogName), "2024.03.05 09:07:02 - Start Log\n");
+
+    dlg->OnCommandId(ID_VIEW_ACCESS_LOG);
+    ::setenv("PATH", oldPath.c_str(), 1);
+    QWidget* viewer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("accessLogViewer") && w->isVisible()) viewer = w;
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->windowTitle(), QString::fromLatin1(kLogName));
+    auto* text = viewer->findChild<QPlainTextEdit*>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->isReadOnly());
+    EXPECT_EQ(text->toPlainText(), QStringLiteral("2024.03.05 09:07:02 - Start Log\n"));
+    viewer->close();
 }

@@ -357,7 +357,9 @@ TEST_F(TrayTest, SystemCommandSixteenRunsTheAboutBox) {
                 title = about->windowTitle();
                 for (QLabel* l : about->findChildren<QLabel*>())
                     if (!l->text().isEmpty()) version = l->text();
-                EXPECT_NE(about->parentWidget(), dlg.get());
+                // Owned by the main window and modal to it alone, so the tray still works.
+                EXPECT_EQ(about->parentWidget(), dlg.get());
+                EXPECT_EQ(about->windowModality(), Qt::WindowModal);
                 ClickButton(about, IDOK);
             },
             &seen);

@@ -1,5 +1,5 @@
-// The daily access log: file names, the bytes of each kind of line, and the command
-// that opens the day's file.
+// The daily access log: file names, the bytes of each kind of line, and how the day's
+// file is shown.
 #include "log/AccessLog.h"
 
 #include <gtest/gtest.h>
@@ -30,26 +30,25 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// Sets or clears VISUAL for the life of the object.
-class VisualVariable {
+// A desktop of the test's own: xdg-mime answers with the given handler (nothing for
+// none) and xdg-open writes its arguments to a file; PATH finds them first.
+class FakeDesktop {
 public:
-    explicit VisualVariable(const char* value) {
-        if (const char* old = std::getenv("VISUAL")) saved_ = old, hadOld_ = true;
-        if (value)
-            ::setenv("VISUAL", value, 1);
-        else
-            ::unsetenv("VISUAL");
+    explicit FakeDesktop(const std::string& handler) {
+        WriteWholeFile(dir.file("xdg-mime"), "#!/bin/sh\n[ \"$*\" = \"query default text/plain\" ] && printf '%s' '" + handler + "'\n");
+        WriteWholeFile(dir.file("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + opened() + ".tmp\"\nmv \"" + opened() +
+                                                 ".tmp\" \"" + opened() + "\"\n");
+        ::chmod(dir.file("xdg-mime").c_str(), 0755);
+        ::chmod(dir.file("xdg-open").c_str(), 0755);
+        if (const char* old = std::getenv("PATH")) oldPath_ = old;
+        ::setenv("PATH", (dir.path() + ":" + oldPath_).c_str(), 1);
     }
-    ~VisualVariable() {
-        if (hadOld_)
-            ::setenv("VISUAL", saved_.c_str(), 1);
-        else
-            ::unsetenv("VISUAL");
-    }
+    ~FakeDesktop() { ::setenv("PATH", oldPath_.c_str(), 1); }
+    std::string opened() const { return dir.file("opened.txt"); }
+    TempDir dir;
 
 private:
-    std::string saved_;
-    bool hadOld_ = false;
+    std::string oldPath_;
 };
 
 // Records the command lines instead of starting anything.
@@ -152,50 +151,36 @@ TEST(AccessLogFile, LineThatDoesNotFitOnAFullDiskLeavesNoTornLine) {
     EXPECT_EQ(ReadWholeFile(log), start + "short\n" + korean + "\n2000.09.07 09:05:03 - End Log\n");
 }
 
-TEST(AccessLogEditor, VisualIsSplitOnBlanksAndGetsTheFullPath) {
-    VisualVariable visual("  myedit\t--new-window  -n ");
-    RecordingSpawner spawner(true);
-    EXPECT_TRUE(OpenAccessLogInEditor("/home/u/work", kSept7));
-    ASSERT_EQ(spawner.calls.size(), 1u);
-    EXPECT_EQ(spawner.calls[0],
-              (std::vector<std::string>{"myedit", "--new-window", "-n", "/home/u/work/20000907_tolvara.log"}));
-}
-
-TEST(AccessLogEditor, WithoutVisualItIsXdgOpen) {
-    for (const char* value : {static_cast<const char*>(nullptr), "", " \t "}) {
-        VisualVariable visual(value);
-        RecordingSpawner spawner(false);
-        EXPECT_FALSE(OpenAccessLogInEditor("/w", kSept7));
-        ASSERT_EQ(spawner.calls.size(), 1u);
-        EXPECT_EQ(spawner.calls[0], (std::vector<std::string>{"xdg-open", "/w/20000907_tolvara.log"}));
-    }
-}
-
-TEST(AccessLogEditor, RealEditorGetsItsArgumentsAndLeavesNoChild) {
-    TempDir dir;
-    const std::string out = dir.file("argv.txt");
-    const std::string script = dir.file("editor.sh");
-    WriteWholeFile(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + out + ".tmp\"\nmv \"" +
-                               out + ".tmp\" \"" + out + "\"\n");
-    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-    VisualVariable visual((script + " --flag").c_str());
-
+TEST(AccessLogViewing, TheDesktopsTextProgramGetsTheFullPathAndLeavesNoChild) {
+    TempDir work;
+    FakeDesktop desktop("org.example.TextEditor.desktop");
+    EXPECT_TRUE(DesktopHasTextHandler());
     // The day's file need not exist yet.
-    EXPECT_TRUE(OpenAccessLogInEditor(dir.path(), kSept7));
-    for (int i = 0; i < 500 && !Exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(ReadWholeFile(out), "--flag\n" + dir.file("20000907_tolvara.log") + "\n");
-
-    // The editor was handed to init: nothing of ours is left to reap.
+    EXPECT_TRUE(OpenAccessLogWithDesktop(work.path(), kSept7));
+    for (int i = 0; i < 500 && !Exists(desktop.opened()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadWholeFile(desktop.opened()), work.file("20000907_tolvara.log") + "\n");
+    // The program was handed to init: nothing of ours is left to reap.
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
 }
 
-TEST(AccessLogEditor, EditorThatCannotBeStartedIsReported) {
-    TempDir dir;
-    VisualVariable visual(dir.file("no-such-editor").c_str());
-    EXPECT_FALSE(OpenAccessLogInEditor(dir.path(), kSept7));
+// A terminal editor would write its screen into our output and end at once: without a
+// desktop program nothing is started, and the caller shows the log itself.
+TEST(AccessLogViewing, WithoutADesktopProgramNothingIsStartedWhateverVisualSays) {
+    FakeDesktop desktop("");
+    ::setenv("VISUAL", "vi", 1);
+    RecordingSpawner spawner(true);
+    EXPECT_FALSE(DesktopHasTextHandler());
+    EXPECT_FALSE(OpenAccessLogWithDesktop("/w", kSept7));
+    EXPECT_TRUE(spawner.calls.empty());
+    ::unsetenv("VISUAL");
+}
+
+TEST(AccessLogViewing, AProgramThatCannotBeStartedIsReported) {
     EXPECT_FALSE(SpawnDetached({}));
+    EXPECT_FALSE(SpawnDetached({"/nonexistent/program"}));
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);

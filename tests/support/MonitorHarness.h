@@ -4,6 +4,7 @@
 // clock, and a fixture that runs each test in a fresh working directory.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QTreeWidget>
 
@@ -136,6 +137,7 @@ public:
     int imagesAtFriendFile = -1;
     int showNamesAtTimer = -1;
     bool peerLinkReadyAtReceiver = false;
+    QElapsedTimer refreshTimerStarted;  // since the last SetTimer of the refresh timer
 
     using CMonitorDlgTestPeer::FillConnectionList;
 
@@ -169,6 +171,7 @@ protected:
     void SetTimer(int id, int periodMs) override {
         trace.push_back("SetTimer " + std::to_string(id) + " " + std::to_string(periodMs));
         showNamesAtTimer = PortNames().ShowNames();
+        if (id == TIMER_REFRESH) refreshTimerStarted.start();
         CMonitorDlg::SetTimer(id, periodMs);
     }
     void KillTimer(int id) override {
