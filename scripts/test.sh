@@ -2,9 +2,12 @@
 # Installs what is missing, builds Tolvara and runs the whole test suite twice, a
 # normal build in build/ and an AddressSanitizer + UBSan build in build-asan/, then
 # the tests labelled "threads" once more under ThreadSanitizer in build-tsan/.
+# Last, every fuzz target of fuzz/ (clang, libFuzzer) gets a short run in build-fuzz/.
 # The builds are incremental, so a second run only rebuilds what changed.
 #   TOLVARA_BUILD_DIR, TOLVARA_ASAN_BUILD_DIR, TOLVARA_TSAN_BUILD_DIR  other build folders
 #   TOLVARA_ASAN=0, TOLVARA_TSAN=0             skip a sanitizer pass
+#   TOLVARA_FUZZ=0                             skip the fuzz targets' short run
+#   TOLVARA_FUZZ_BUILD_DIR                     other build folder for the fuzz targets
 #   TOLVARA_WERROR=1                           compiler warnings fail the build (CI)
 #   TOLVARA_CTEST_ARGS                         extra ctest arguments (e.g. "-R Settings")
 set -uo pipefail
@@ -70,6 +73,14 @@ if [ "${TOLVARA_TSAN:-1}" != 0 ]; then
   else
     failed+=("build in $TSAN_DIR")
   fi
+fi
+
+if [ "${TOLVARA_FUZZ:-1}" != 0 ]; then
+  # From the committed seeds only, with a fixed number of inputs each: a quick check
+  # that no parser crashes, leaks or hits undefined behaviour on them or near them.
+  # scripts/fuzz.sh runs them for longer.
+  section "Fuzz targets (${TOLVARA_FUZZ_BUILD_DIR:-build-fuzz}, 20000 inputs each)"
+  bash "$ROOT/scripts/fuzz.sh" --seeds-only runs=20000 || failed+=("fuzz targets")
 fi
 
 # On success the last lines are CTest's own summary.
