@@ -65,13 +65,11 @@ std::string DefaultAgentLibraryPath() {
 
 CNetTableAgent::CNetTableAgent(std::string libraryPath) : libraryPath_(std::move(libraryPath)) {
     errorText[0] = '\0';
-    std::memset(records, 0, sizeof records);
 }
 
 CNetTableAgent::CNetTableAgent(SnmpExtensionInitFn init, SnmpExtensionQueryFn query)
     : SnmpExtensionInit(init), SnmpExtensionQuery(query) {
     errorText[0] = '\0';
-    std::memset(records, 0, sizeof records);
 }
 
 CNetTableAgent::~CNetTableAgent() {
@@ -119,8 +117,12 @@ void CNetTableAgent::FreeVarBind(SnmpVarBind& varbind) {
     varbind.value.asnType = ASN_NULL;
 }
 
+void CNetTableAgent::SetRecordLimit(int limit) { recordLimit_ = std::clamp(limit, 1, MAX_CONNECTIONS); }
+
 int CNetTableAgent::ReadTables() {
     recordCount = 0;
+    records.clear();
+    reachedLimit_ = false;
     if (SnmpExtensionQuery == nullptr) {
         WriteError(SNMP_ERRORSTATUS_GENERR, 0);
         return -1;
@@ -171,7 +173,7 @@ int CNetTableAgent::ReadTables() {
     MakeOid(binding.name, 8, kTcpConnTable);
     binding.value.asnType = ASN_NULL;
     bool failed = false;
-    while (recordCount < MAX_CONNECTIONS) {
+    while (recordCount < recordLimit_) {
         if (!step(ASN_IPADDRESS, kTcpConnState, failed)) break;
         DecodeRow(binding, "TCP");
         advance();
@@ -181,7 +183,7 @@ int CNetTableAgent::ReadTables() {
     FreeVarBind(binding);
     MakeOid(binding.name, 8, kUdpTable);
     binding.value.asnType = ASN_NULL;
-    while (recordCount < MAX_CONNECTIONS) {
+    while (recordCount < recordLimit_) {
         if (!step(ASN_INTEGER, kUdpLocalAddress, failed)) break;
         DecodeRow(binding, "UDP");
         advance();
@@ -190,6 +192,7 @@ int CNetTableAgent::ReadTables() {
 
     FreeVarBind(binding);
     SnmpUtilOidFree(&sent);
+    reachedLimit_ = recordCount >= recordLimit_;
     return result;
 }
 
@@ -241,7 +244,10 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
             decoded = true;
         }
         // Values of other types or lengths carry no row we could show: skipped.
-        if (decoded) records[recordCount++] = record;
+        if (decoded) {
+            records.push_back(record);
+            ++recordCount;
+        }
     }
     for (uint32_t i = 0; i < columns; ++i) FreeVarBind(row[i]);
     return decoded;

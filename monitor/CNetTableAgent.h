@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "monitor/ConnectionRecord.h"
 #include "platform/SnmpTypes.h"
@@ -25,9 +26,14 @@ public:
     // then names the last failure). records hold what was read either way.
     int ReadTables();
     int GetRecordCount() const { return recordCount; }
+    // Whether the last read stopped at the bound, leaving any further rows unread.
+    bool ReachedLimit() const { return reachedLimit_; }
+    // The bound of a read: MAX_CONNECTIONS, lower only in tests (clamped to 1..MAX_CONNECTIONS).
+    void SetRecordLimit(int limit);
 
     char errorText[80];
-    ConnectionRecord records[MAX_CONNECTIONS];
+    // The newest table, recordCount entries; grows with the tables up to the bound.
+    std::vector<ConnectionRecord> records;
 
 private:
     bool DecodeRow(const SnmpVarBind& walked, const char* protocol);
@@ -41,5 +47,7 @@ private:
     SnmpExtensionQueryFn SnmpExtensionQuery = nullptr;
     void* trapEvent = nullptr;
 
+    int recordLimit_ = MAX_CONNECTIONS;
+    bool reachedLimit_ = false;
     std::string libraryPath_;  // empty for an agent given by its entry points
 };

@@ -14,7 +14,10 @@ struct ConnectionRecord {
 };
 static_assert(sizeof(ConnectionRecord) == 84, "ConnectionRecord must stay 84 bytes");
 
-inline constexpr int MAX_CONNECTIONS = 100;
+// Bounds a table read, the displayed table and the tracker's slots. Far above what a
+// desktop holds, so the connections to and from the LAN address, which sort last,
+// are never the ones cut; the tables grow to it only as rows arrive.
+inline constexpr int MAX_CONNECTIONS = 65536;
 
 // tcpConnState minus one.
 enum TcpStateIndex : int32_t {

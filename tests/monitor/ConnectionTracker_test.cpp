@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,7 @@ struct Tracker {
     std::vector<PostedMessage> posted;
     WindowRef owner = WindowRef::Create([this](PostedMessage&& m) { posted.push_back(std::move(m)); });
     CConnectionTracker tracker;
-    Tracker() { tracker.SetOwner(owner); }
+    explicit Tracker(int capacity = MAX_CONNECTIONS) : tracker(capacity) { tracker.SetOwner(owner); }
 
     // Runs one pass and returns the texts it posted.
     std::vector<std::string> Pass(const std::vector<ConnectionRecord>& table) {
@@ -45,7 +47,7 @@ struct Tracker {
     // Between passes every slot is 'e' or 'f' and the count is the number of 'f's.
     void ExpectSettled() const {
         int settled = 0;
-        for (int i = 0; i < MAX_CONNECTIONS; ++i) {
+        for (int i = 0; i <= tracker.SlotsUsed(); ++i) {
             const char c = tracker.SlotLetter(i);
             EXPECT_TRUE(c == 'e' || c == 'f') << "slot " << i << " is " << c;
             if (c == 'f') ++settled;
@@ -157,9 +159,9 @@ TEST(ConnectionTracker, RemoteAddressMustMatchExactly) {
 }
 
 TEST(ConnectionTracker, FullSlotsAnnounceTheNewcomerOnceOneIsFree) {
-    Tracker t;
+    Tracker t(100);
     std::vector<ConnectionRecord> table;
-    for (int i = 0; i < MAX_CONNECTIONS; ++i) table.push_back(Tcp("10.1.1.1", 1000 + i, 5000));
+    for (int i = 0; i < 100; ++i) table.push_back(Tcp("10.1.1.1", 1000 + i, 5000));
     EXPECT_EQ(t.Pass(table).size(), 100u);
     EXPECT_EQ(t.tracker.OccupiedCount(), 100);
 
@@ -196,4 +198,125 @@ TEST(ConnectionTracker, UnterminatedAddressStaysWithinItsBuffer) {
     ConnectionRecord r = Tcp("x", 1, 2);
     std::memset(r.remoteAddress, '7', sizeof r.remoteAddress);
     EXPECT_EQ(t.Pass({r}), (Texts{"C " + std::string(32, '7') + " 1 2"}));
+}
+
+TEST(ConnectionTracker, TracksAsManyConnectionsAsTheTableCanHold) {
+    Tracker t;
+    std::vector<ConnectionRecord> table;
+    char address[16];
+    for (int i = 0; i < MAX_CONNECTIONS; ++i) {
+        std::snprintf(address, sizeof address, "10.0.%d.%d", (i >> 8) & 255, i & 255);
+        table.push_back(Tcp(address, 443, 1024 + i % 60000));
+    }
+    EXPECT_EQ(t.Pass(table).size(), static_cast<size_t>(MAX_CONNECTIONS));
+    // The bound holds: one more is announced only once a slot has come free.
+    table.push_back(Tcp("172.16.0.1", 22, 2222));
+    EXPECT_TRUE(t.Pass(table).empty());
+    table.erase(table.begin());
+    EXPECT_EQ(t.Pass(table), (Texts{"D 10.0.0.0 443 1024"}));
+    EXPECT_EQ(t.Pass(table), (Texts{"C 172.16.0.1 22 2222"}));
+    EXPECT_EQ(t.tracker.SlotRecord(0).remotePort, 22);
+}
+
+namespace {
+
+// The tracker as it was before it had an index, every confirmation a scan of the
+// slots: the model the indexed one must match event for event and slot for slot.
+template <int Capacity>
+struct ScanningTracker {
+    std::vector<std::string> events;
+    int occupied = 0;
+    char letters[Capacity];
+    ConnectionRecord slots[Capacity] = {};
+
+    ScanningTracker() { std::memset(letters, 'e', sizeof letters); }
+    void Update(const std::vector<ConnectionRecord>& table) {
+        int marked = 0;
+        for (int i = 0; i < Capacity && marked < occupied; ++i)
+            if (letters[i] != 'e') letters[i] = 'c', ++marked;
+        for (const ConnectionRecord& r : table)
+            if (r.stateIndex == STATE_ESTABLISHED && !Confirm(r)) AddNew(r);
+        for (int i = 0; i < Capacity && occupied > 0; ++i) {
+            if (letters[i] == 'c') {
+                events.push_back(FormatConnEventText('D', slots[i]));
+                letters[i] = 'e';
+                --occupied;
+            } else if (letters[i] == 'x' || letters[i] == 'n') {
+                letters[i] = 'f';
+            }
+        }
+    }
+    bool Confirm(const ConnectionRecord& r) {
+        for (int i = 0; i < Capacity; ++i) {
+            if (letters[i] == 'c' && std::strncmp(slots[i].remoteAddress, r.remoteAddress, sizeof r.remoteAddress) == 0 &&
+                slots[i].remotePort == r.remotePort)
+                return letters[i] = 'x', true;
+        }
+        return false;
+    }
+    void AddNew(const ConnectionRecord& r) {
+        for (int i = 0; i < Capacity; ++i) {
+            if (letters[i] != 'e') continue;
+            slots[i] = r;
+            letters[i] = 'n';
+            ++occupied;
+            events.push_back(FormatConnEventText('C', r));
+            return;
+        }
+    }
+};
+
+// Up to 100 rows from few remote ends, so ends repeat, slots are reused and (at a
+// small capacity) run full; each table keeps, drops, re-states, re-ports, adds and at
+// times reorders or empties the rows of the last one.
+template <int Capacity>
+void RunSideBySide(unsigned seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", capacity " + std::to_string(Capacity));
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    static const char* const kAddresses[] = {"10.0.0.1", "10.0.0.10", "10.0.0.2", "192.168.7.7", "0.0.0.0"};
+    ScanningTracker<Capacity> model;
+    Tracker indexed(Capacity);
+    std::vector<ConnectionRecord> table;
+    for (int pass = 0; pass < 200; ++pass) {
+        std::vector<ConnectionRecord> next;
+        for (ConnectionRecord r : table) {
+            const int roll = pick(100);
+            if (roll < 15) continue;
+            if (roll < 25) r.stateIndex = pick(4) ? STATE_ESTABLISHED : pick(12);
+            else if (roll < 30) r.localPort = 1000 + pick(8);
+            next.push_back(r);
+        }
+        for (int i = pick(25); i > 0 && next.size() < 100; --i) {
+            const ConnectionRecord r = pick(10) ? Tcp(kAddresses[pick(5)], 20 + pick(4), 1000 + pick(8),
+                                                      pick(5) ? STATE_ESTABLISHED : pick(12))
+                                                : Udp(pick(1000));
+            next.insert(next.begin() + pick(static_cast<int>(next.size()) + 1), r);
+        }
+        if (pick(10) == 0) std::shuffle(next.begin(), next.end(), rng);
+        if (pick(40) == 0) next.clear();
+        table = next;
+
+        model.events.clear();
+        model.Update(table);
+        ASSERT_EQ(indexed.Pass(table), model.events) << "pass " << pass;
+        ASSERT_EQ(indexed.tracker.OccupiedCount(), model.occupied) << "pass " << pass;
+        for (int i = 0; i <= Capacity; ++i) {
+            const char letter = i < Capacity ? model.letters[i] : 'e';
+            ASSERT_EQ(indexed.tracker.SlotLetter(i), letter) << "pass " << pass << " slot " << i;
+            if (letter != 'e') {
+                ASSERT_EQ(std::memcmp(&indexed.tracker.SlotRecord(i), &model.slots[i], sizeof(ConnectionRecord)), 0)
+                    << "pass " << pass << " slot " << i;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(ConnectionTracker, IndexedTrackerAgreesWithTheSlotScanOnRandomTables) {
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        RunSideBySide<100>(seed);
+        RunSideBySide<12>(seed + 1000);  // slots run full and free up again
+    }
 }
