@@ -20,7 +20,26 @@ bool TableChanged(int newCount, const ConnectionRecord* newRecs, int shownCount,
 struct ConnectionRow {
     int image = 0;
     std::string columns[4];
+    bool operator==(const ConnectionRow&) const = default;
 };
+
+// A stretch of shown rows replaced by a stretch of wanted rows. Changes come in list
+// order and are applied in that order, each at list position wantedFirst: by then the
+// rows before it already are the wanted ones.
+struct RowChange {
+    int shownFirst = 0;
+    int shownCount = 0;
+    int wantedFirst = 0;
+    int wantedCount = 0;
+    bool operator==(const RowChange&) const = default;
+};
+
+// The changes that turn the shown rows into the wanted rows; every row outside them
+// stays as it is. They are the fewest inserted and removed rows while those number at
+// most maxEdits; beyond that, one change covers everything between the common head
+// and tail, to be rewritten row by row.
+std::vector<RowChange> DiffConnectionRows(const std::vector<ConnectionRow>& shown,
+                                          const std::vector<ConnectionRow>& wanted, int maxEdits = 1000);
 
 // The rows for the first count records in table order. Display mode 1 leaves out the
 // records without a remote end (listening TCP, UDP).

@@ -102,6 +102,28 @@ bool CListCtrl::DeleteItem(int row) {
     return row >= 0;
 }
 
+int CListCtrl::InsertRows(int row, const std::vector<ListRow>& rows) {
+    const int count = w_->topLevelItemCount();
+    if (row < 0 || row > count) row = count;
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(rows.size()));
+    const int columns = w_->columnCount();
+    for (const ListRow& r : rows) {
+        auto* item = new QTreeWidgetItem();
+        for (int c = 0; c < columns && c < r.texts.size(); ++c) item->setText(c, r.texts[c]);
+        item->setData(0, kImageRole, r.image);
+        item->setIcon(0, images_ ? images_->Icon(r.image) : QIcon());
+        items.push_back(item);
+    }
+    w_->insertTopLevelItems(row, items);
+    return row;
+}
+
+bool CListCtrl::DeleteRows(int row, int count) {
+    if (count == 0) return row >= 0 && row <= w_->topLevelItemCount();
+    return count > 0 && w_->model()->removeRows(row, count);
+}
+
 int CListCtrl::HitTest(const QPoint& viewportPos) const {
     QTreeWidgetItem* item = w_->itemAt(viewportPos);
     return item ? w_->indexOfTopLevelItem(item) : -1;

@@ -22,6 +22,12 @@ private:
     std::vector<QPixmap> icons_;
 };
 
+// One row for CListCtrl::InsertRows: its image and its column texts from column 0 on.
+struct ListRow {
+    int image = -1;
+    QStringList texts;
+};
+
 // A report-view list control over a QTreeWidget, addressed by row and column index.
 class CListCtrl {
 public:
@@ -41,6 +47,12 @@ public:
     int GetItemCount() const;
     bool DeleteAllItems();
     bool DeleteItem(int row);
+    // Many rows at once, as one change of the view rather than one per row (a long
+    // list would otherwise be laid out again for each). InsertRows returns the
+    // position used (the end for a position out of range); DeleteRows is false, and
+    // removes nothing, for a range that does not lie within the list.
+    int InsertRows(int row, const std::vector<ListRow>& rows);
+    bool DeleteRows(int row, int count);
     // Row under a point of the widget's viewport, or -1.
     int HitTest(const QPoint& viewportPos) const;
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -146,4 +148,82 @@ TEST(ConnectionListSelection, LongTextsNeverOverflowTheSelection) {
     EXPECT_FALSE(SelectionFromRowText(std::string(500, '9'), buffer));
     EXPECT_STREQ(buffer, "keep");
     for (size_t i = 16; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], '#');
+}
+
+namespace {
+
+ConnectionRow Row(const std::string& remote, const std::string& state = "Established") {
+    ConnectionRow r;
+    r.image = 2;
+    r.columns[0] = remote;
+    r.columns[1] = "192.168.0.2:1047";
+    r.columns[2] = "TCP";
+    r.columns[3] = state;
+    return r;
+}
+
+// Plays the changes on the shown rows as the list does: each at its wanted position,
+// where the rows it names must stand. Counts the rows inserted and removed.
+std::vector<ConnectionRow> Apply(const std::vector<ConnectionRow>& shown, const std::vector<ConnectionRow>& wanted,
+                                 const std::vector<RowChange>& changes, int& cost) {
+    std::vector<ConnectionRow> list = shown;
+    for (const RowChange& c : changes) {
+        const auto at = list.begin() + c.wantedFirst;
+        EXPECT_TRUE(std::equal(shown.begin() + c.shownFirst, shown.begin() + c.shownFirst + c.shownCount, at));
+        list.erase(at, at + c.shownCount);
+        list.insert(list.begin() + c.wantedFirst, wanted.begin() + c.wantedFirst,
+                    wanted.begin() + c.wantedFirst + c.wantedCount);
+        cost += c.shownCount + c.wantedCount;
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(ConnectionListDiff, ChangesAreTheFewestInsertedAndRemovedRows) {
+    const std::vector<ConnectionRow> shown = {Row("a"), Row("b"), Row("c"), Row("d"), Row("e")};
+    EXPECT_TRUE(DiffConnectionRows(shown, shown).empty());
+    // A row in at the head and one out at the tail: no shifted row between is named.
+    const std::vector<ConnectionRow> wanted = {Row("0"), Row("a"), Row("b"), Row("c"), Row("d")};
+    EXPECT_EQ(DiffConnectionRows(shown, wanted), (std::vector<RowChange>{{0, 0, 0, 1}, {4, 1, 5, 0}}));
+
+    std::mt19937 rng(7);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    for (int round = 0; round < 300; ++round) {
+        // Odd rounds draw from few texts, so that equal rows repeat.
+        std::vector<ConnectionRow> from;
+        for (int i = pick(60); i > 0; --i) from.push_back(Row(std::to_string(pick(round % 2 ? 6 : 1000))));
+        std::vector<ConnectionRow> to = from;
+        int edits = 0;  // rows inserted plus rows removed
+        for (int e = pick(8); e > 0; --e, ++edits) {
+            const int size = static_cast<int>(to.size());
+            if (size == 0 || pick(3) == 0) {
+                to.insert(to.begin() + pick(size + 1), Row("new"));
+            } else if (pick(2)) {
+                to.erase(to.begin() + pick(size));
+            } else {
+                to[static_cast<size_t>(pick(size))].columns[3] = "Closing";
+                ++edits;
+            }
+        }
+        int cost = 0;
+        EXPECT_EQ(Apply(from, to, DiffConnectionRows(from, to), cost), to) << "round " << round;
+        EXPECT_LE(cost, edits) << "round " << round;
+    }
+}
+
+TEST(ConnectionListDiff, BeyondTheEditBoundOneChangeCoversTheMiddle) {
+    std::vector<ConnectionRow> shown = {Row("head")}, wanted = {Row("head")};
+    for (int i = 0; i < 40; ++i) {
+        shown.push_back(Row("s" + std::to_string(i)));
+        wanted.push_back(Row("w" + std::to_string(i)));
+    }
+    shown.push_back(Row("tail"));
+    wanted.push_back(Row("tail"));
+    const std::vector<RowChange> changes = DiffConnectionRows(shown, wanted, 10);
+    EXPECT_EQ(changes, (std::vector<RowChange>{{1, 40, 1, 40}}));
+    int cost = 0;
+    EXPECT_EQ(Apply(shown, wanted, changes, cost), wanted);
+    EXPECT_EQ(DiffConnectionRows({}, shown), (std::vector<RowChange>{{0, 0, 0, 42}}));
+    EXPECT_EQ(DiffConnectionRows(shown, {}), (std::vector<RowChange>{{0, 42, 0, 0}}));
 }
