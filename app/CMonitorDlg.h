@@ -15,6 +15,7 @@
 #include "messaging/PeerConstants.h"
 #include "monitor/CConnectionTracker.h"
 #include "monitor/CNetTableAgent.h"
+#include "monitor/ConnectionList.h"
 #include "monitor/ConnectionRecord.h"
 #include "platform/DialogUi.h"
 #include "platform/ListViewUi.h"
@@ -60,11 +61,13 @@ struct MonitorOptions {
 // app/MonitorDlgConnections.cpp, app/MonitorDlgHistory.cpp
 struct MonitorPart {
     std::unique_ptr<CNetTableAgent> agent;
-    ConnectionRecord displayed[MAX_CONNECTIONS] = {};
+    std::vector<ConnectionRecord> displayed;  // displayedCount records, at most MAX_CONNECTIONS
     int displayedCount = 0;
     int refreshRunning = 0;
     CConnectionTracker tracker;
     CListCtrl connList;
+    std::vector<ConnectionRow> shownRows;  // what connList holds, row for row
+    QLabel* limitNotice = nullptr;         // once a read has stopped at MAX_CONNECTIONS
     QListWidget* history = nullptr;
     CImageList imageList;
 };

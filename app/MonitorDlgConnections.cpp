@@ -1,11 +1,34 @@
 // The main window's connection monitor: the agent, the refresh cycle, the displayed
 // table and the connection list.
+#include <QLabel>
+#include <QLocale>
 #include <QString>
-#include <cstring>
+#include <algorithm>
 
 #include "app/CMonitorDlg.h"
 #include "monitor/ConnectionList.h"
+#include "monitor/ConnectionListUi.h"
 #include "platform/MessageBoxUi.h"
+
+namespace {
+
+// Says, once and for good, that a read stopped at the bound: a label stays in sight
+// whenever the window is opened, where a history line would be pushed out by the
+// next hundred events within seconds on a machine this busy. It shares the top strip
+// with the notice of a missing tray, from the other end.
+void ShowConnectionLimitNotice(QWidget* window, MonitorPart& m, DialogBaseUnits units) {
+    if (m.limitNotice) return;
+    m.limitNotice = new QLabel(QStringLiteral("연결이 %1개를 넘어 일부 연결을 놓쳤습니다.")
+                                   .arg(QLocale(QLocale::Korean).toString(MAX_CONNECTIONS)),
+                               window);
+    m.limitNotice->setObjectName(QStringLiteral("connectionLimitNotice"));
+    m.limitNotice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const PixelRect r = DialogUnitsToPixels(7, 3, 369, 11, units);
+    m.limitNotice->setGeometry(r.x, r.y, r.w, r.h);
+    m.limitNotice->show();
+}
+
+}  // namespace
 
 bool CMonitorDlg::InitializeAgent() { return monitor_.agent->Initialize(); }
 
@@ -17,32 +40,25 @@ void CMonitorDlg::RefreshConnections() {
         // Modal: ticks that arrive while it is open find the refresh running and drop out.
         AfxMessageBox(QString::fromLatin1(m.agent->errorText));
     } else {
+        if (m.agent->ReachedLimit()) ShowConnectionLimitNotice(this, m, BaseUnits());
         const int count = m.agent->GetRecordCount();
-        if (TableChanged(count, m.agent->records, m.displayedCount, m.displayed)) {
-            std::memcpy(m.displayed, m.agent->records, sizeof(ConnectionRecord) * static_cast<size_t>(count));
+        if (TableChanged(count, m.agent->records.data(), m.displayedCount, m.displayed.data())) {
+            m.displayed.assign(m.agent->records.begin(), m.agent->records.begin() + count);
             m.displayedCount = count;
             FillConnectionList(count);
-            m.tracker.Update(count, m.displayed);
+            m.tracker.Update(count, m.displayed.data());
         }
     }
     m.refreshRunning = 0;
 }
 
 int CMonitorDlg::FillConnectionList(int count) {
-    CListCtrl& list = monitor_.connList;
-    list.DeleteAllItems();
-    if (count <= 0) return 0;
-    if (count > MAX_CONNECTIONS) count = MAX_CONNECTIONS;
-    const std::vector<ConnectionRow> rows =
-        BuildConnectionRows(count, monitor_.displayed, settings_.displayMode, portNames_);
-    int n = 0;
-    for (const ConnectionRow& row : rows) {
-        list.InsertItem(n, QString());
-        list.SetItem(n, 0, QString::fromStdString(row.columns[0]), row.image);
-        for (int column = 1; column < 4; ++column)
-            list.SetItemText(n, column, QString::fromStdString(row.columns[column]));
-        ++n;
-    }
+    MonitorPart& m = monitor_;
+    // Never past the displayed table: after a failed read the agent's count, which the
+    // settings command passes, may be larger than what is displayed.
+    count = std::clamp(count, 0, std::min(m.displayedCount, static_cast<int>(m.displayed.size())));
+    UpdateConnectionList(m.connList, m.shownRows,
+                         BuildConnectionRows(count, m.displayed.data(), settings_.displayMode, portNames_));
     return count;
 }
 

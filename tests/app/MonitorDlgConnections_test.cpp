@@ -1,7 +1,11 @@
 // The refresh cycle and the connection list view of the real main window, fed by a scripted agent.
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QTreeWidget>
+
+#include <random>
 
 #include "support/MonitorHarness.h"
 #include "monitor/ConnectionList.h"
@@ -118,22 +122,109 @@ TEST_F(ConnectionListTest, UnchangedTableLeavesTheListAndTrackerAlone) {
     EXPECT_EQ(w->selectedItems(), QList<QTreeWidgetItem*>{before[3]});
     EXPECT_EQ(dlg.HistoryList()->count(), 1);
 
-    // One byte differs (the established row closes): same count, rebuilt, tracked.
+    // One byte differs (the established row closes): same count, tracked, and only
+    // that row's changed texts and image are set; the selected row stays selected.
+    QSignalSpy touched(w->model(), &QAbstractItemModel::dataChanged);
     TheFakeAgent().records[1].stateIndex = 7;
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
-    EXPECT_TRUE(w->selectedItems().isEmpty());
+    EXPECT_EQ(Items(dlg), before);
+    EXPECT_EQ(w->selectedItems(), QList<QTreeWidgetItem*>{before[3]});
     EXPECT_EQ(dlg.ConnectionList().GetItemImage(1), 3);
     EXPECT_EQ(dlg.ConnectionList().GetItemText(1, 3), QStringLiteral("CloseWait"));
+    ASSERT_FALSE(touched.isEmpty());
+    for (const QList<QVariant>& change : touched) {
+        EXPECT_EQ(change[0].toModelIndex().row(), 1);
+        EXPECT_EQ(change[1].toModelIndex().row(), 1);
+    }
     ASSERT_EQ(dlg.HistoryList()->count(), 2);
     EXPECT_TRUE(dlg.HistoryList()->item(0)->text().contains(QStringLiteral("<---단절---> 10.1.2.3 : telnet")));
 
-    // The last record vanishes: the count differs, the list loses that row.
+    // The last record vanishes: the count differs, the list loses that row alone.
     TheFakeAgent().records.pop_back();
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(dlg.DisplayedCount(), 6);
-    EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 6);
+    EXPECT_EQ(Items(dlg), std::vector<QTreeWidgetItem*>(before.begin(), before.end() - 1));
     EXPECT_EQ(dlg.ConnectionList().GetItemText(5, 1), QStringLiteral("0.0.0.0:137"));
+}
+
+TEST_F(ConnectionListTest, UpdatedListShowsWhatARebuildWouldShow) {
+    TestMonitorDlg dlg;
+    ASSERT_TRUE(dlg.Initialize());
+    std::mt19937 rng(11);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    for (int tick = 0; tick < 60; ++tick) {
+        SCOPED_TRACE(tick);
+        std::vector<ConnectionRecord>& records = TheFakeAgent().records;
+        for (int e = pick(6); e > 0; --e) {
+            const int size = static_cast<int>(records.size());
+            if (size < 3 || pick(3) == 0)
+                records.push_back(pick(4) ? TcpRecord(("10.9.0." + std::to_string(pick(30))).c_str(), 4000 + pick(40),
+                                                      1024 + pick(2000), pick(12))
+                                          : UdpRecord(pick(3000)));
+            else if (pick(2))
+                records.erase(records.begin() + pick(size));
+            else
+                records[static_cast<size_t>(pick(size))].stateIndex = pick(12);
+        }
+        if (tick % 10 == 9) {
+            // As the settings command does after a change of mode or of port names.
+            dlg.Settings().displayMode ^= 1;
+            dlg.PortNames().SetShowNames(tick % 20 == 9 ? 0 : 1);
+            dlg.FillConnectionList(dlg.Agent().GetRecordCount());
+        } else {
+            dlg.OnTimer(TIMER_REFRESH);
+        }
+        // The agent serves the table in its own order, which the list keeps.
+        const int count = dlg.DisplayedCount();
+        const std::vector<ConnectionRow> rebuilt = BuildConnectionRows(
+            count, dlg.Monitor().displayed.data(), dlg.Settings().displayMode, dlg.PortNames());
+        CListCtrl& list = dlg.ConnectionList();
+        ASSERT_EQ(list.GetItemCount(), static_cast<int>(rebuilt.size()));
+        for (int i = 0; i < list.GetItemCount(); ++i) {
+            const ConnectionRow& r = rebuilt[static_cast<size_t>(i)];
+            ASSERT_EQ(list.GetItemImage(i), r.image) << "row " << i;
+            for (int c = 0; c < 4; ++c)
+                ASSERT_EQ(list.GetItemText(i, c).toStdString(), r.columns[c]) << "row " << i << " column " << c;
+        }
+    }
+}
+
+TEST_F(ConnectionListTest, AReadStoppedAtTheBoundIsToldOnceInTheWindow) {
+    TestMonitorDlg dlg;
+    dlg.Agent().SetRecordLimit(5);
+    ASSERT_TRUE(dlg.Initialize());
+    EXPECT_EQ(dlg.DisplayedCount(), 5);
+    EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 5);
+    QLabel* notice = dlg.Monitor().limitNotice;
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->text(), QStringLiteral("연결이 65,536개를 넘어 일부 연결을 놓쳤습니다."));
+    EXPECT_FALSE(notice->isHidden());
+
+    // Later reads, at the bound or below it, neither repeat nor take it back.
+    dlg.OnTimer(TIMER_REFRESH);
+    TheFakeAgent().records.resize(2);
+    dlg.OnTimer(TIMER_REFRESH);
+    EXPECT_EQ(dlg.DisplayedCount(), 2);
+    EXPECT_EQ(dlg.findChildren<QLabel*>(QStringLiteral("connectionLimitNotice")).size(), 1);
+    EXPECT_FALSE(notice->isHidden());
+
+    // It shares the top strip with the notice of a missing tray (this platform has
+    // none, so the close box minimises and says so), without the texts running into
+    // each other.
+    dlg.OnClose();
+    QLabel* noTray = dlg.findChild<QLabel*>(QStringLiteral("noTrayNotice"));
+    ASSERT_NE(noTray, nullptr);
+    const int noTrayEnd = noTray->x() + noTray->fontMetrics().horizontalAdvance(noTray->text());
+    const int noticeWidth = notice->fontMetrics().horizontalAdvance(notice->text());
+    const int noticeStart =
+        notice->alignment() & Qt::AlignRight ? notice->geometry().right() - noticeWidth : notice->x();
+    EXPECT_LT(noTrayEnd, noticeStart);
+
+    // A table below the bound from the start says nothing.
+    TestMonitorDlg quiet;
+    ASSERT_TRUE(quiet.Initialize());
+    EXPECT_EQ(quiet.Monitor().limitNotice, nullptr);
 }
 
 TEST_F(ConnectionListTest, FailedOrEmptyReads) {
