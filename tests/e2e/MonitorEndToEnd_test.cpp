@@ -1,5 +1,6 @@
 // The real program, offscreen, in an empty directory: a loopback TCP connection opened
-// and closed by the test must show up as connect and disconnect lines in the day's log.
+// and closed by the test must show up as connect and disconnect lines in the day's log,
+// also behind more rows than a small table would hold.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -20,8 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/CNetTableAgent.h"
 #include "ports/CPortNameTable.h"
 #include "support/LoopbackSockets.h"
+#include "support/NetNamespace.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -206,4 +209,127 @@ TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
         const std::string name = e.path().filename().string();
         EXPECT_TRUE(name == "TVENV.INI" || name == logNames[0] || name == logNames[1]) << name;
     }
+}
+
+namespace {
+
+// A connection from and to the address, so that both of its rows carry it as their
+// local address; closed on exec, so a program started later holds no copy of it.
+struct Connection {
+    Fd client, server;
+};
+Connection ConnectWithin(int listener, const char* address) {
+    Connection c;
+    c.client = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from = Loopback(0, address);
+    sockaddr_in to = Loopback(LocalPort(listener), address);
+    if (bind(c.client.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(c.client.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+        return Connection();
+    c.server = Fd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    return c;
+}
+
+int CountMatches(const std::vector<std::string>& lines, const std::regex& re) {
+    int n = 0;
+    for (const std::string& l : lines) n += std::regex_match(l, re) ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
+    const std::string why = NamespaceUnavailableReason();
+    if (!why.empty()) GTEST_SKIP() << why;
+    // A namespace of the test's own holds exactly the rows it opens.
+    TestNetns ns("e2e-rows");
+    TestNetns::Inside inside(ns);
+
+    // 60 connections on 127.0.0.1: 121 TCP rows, all sorting before the test's own
+    // connection on 127.0.0.2, and a UDP listener.
+    Fd bulkListener = TcpListener("127.0.0.1");
+    std::vector<Connection> bulk;
+    for (int i = 0; i < 60; ++i) {
+        bulk.push_back(ConnectWithin(bulkListener.get(), "127.0.0.1"));
+        ASSERT_GE(bulk.back().server.get(), 0);
+    }
+    Fd udp = UdpSocket(0, "127.0.0.3");
+    const int udpPort = LocalPort(udp.get());
+
+    TempDir work;
+    TempDir scratch;
+    // Interval 1 s, display everything, window shown, log kept, HTTP ignored, no
+    // alarm, port numbers.
+    const unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    WriteWholeFile(work.file("TVENV.INI"), std::string(reinterpret_cast<const char*>(settings), sizeof settings));
+    const std::time_t started = std::time(nullptr);
+    const std::vector<std::string> logNames = {LogNameFor(started), LogNameFor(started + 86400)};
+    auto readLog = [&] {
+        std::string all;
+        for (const std::string& name : logNames) all += ReadWholeFile(work.file(name));
+        return all;
+    };
+    const std::string output = scratch.file("tolvara.out");
+    RunningTolvara program(work.path(), output);  // started inside the namespace
+    auto failureNote = [&] { return "log:\n" + readLog() + "\nprogram output:\n" + ReadWholeFile(output); };
+    auto waitFor = [&](auto pred) {
+        const auto deadline = Clock::now() + std::chrono::seconds(15);
+        while (Clock::now() < deadline && program.Running()) {
+            if (pred(SplitLines(readLog()))) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return pred(SplitLines(readLog()));
+    };
+
+    const std::string stamp = R"(\d{4}년 \d{1,2}월 \d{1,2}일 \d{2}:\d{2}:\d{2} - )";
+    const std::regex bulkConnect(stamp + R"(<\+\+\+연결\+\+\+> 127\.0\.0\.1 : \d+ - \d+)");
+    // Every bulk connection is announced from both ends at the first pass.
+    EXPECT_TRUE(waitFor([&](const auto& lines) { return CountMatches(lines, bulkConnect) == 120; }))
+        << failureNote();
+
+    Fd listener = TcpListener("127.0.0.2");
+    Connection own = ConnectWithin(listener.get(), "127.0.0.2");
+    ASSERT_GE(own.server.get(), 0);
+    const std::string serverPort = std::to_string(LocalPort(listener.get()));
+    const std::string clientPort = std::to_string(LocalPort(own.client.get()));
+    auto line = [&](const char* word, const std::string& remote, const std::string& local) {
+        return std::regex(stamp + word + " 127\\.0\\.0\\.2 : " + remote + " - " + local);
+    };
+    const std::regex connects[] = {line(R"(<\+\+\+연결\+\+\+>)", serverPort, clientPort),
+                                   line(R"(<\+\+\+연결\+\+\+>)", clientPort, serverPort)};
+    const std::regex disconnects[] = {line("<---단절--->", serverPort, clientPort),
+                                      line("<---단절--->", clientPort, serverPort)};
+    EXPECT_TRUE(waitFor([&](const auto& lines) {
+        return FindLine(lines, connects[0]) >= 0 && FindLine(lines, connects[1]) >= 0;
+    })) << failureNote();
+
+    // The table as the program reads it: every TCP row, then the UDP rows.
+    CNetTableAgent agent(std::string(TOLVARA_BIN_DIR) + "/libinetmib1.so");
+    ASSERT_TRUE(agent.Initialize());
+    ASSERT_EQ(agent.ReadTables(), 0) << agent.errorText;
+    EXPECT_FALSE(agent.ReachedLimit());
+    int tcp = 0;
+    while (tcp < agent.GetRecordCount() && std::strcmp(agent.records[static_cast<size_t>(tcp)].protocol, "TCP") == 0)
+        ++tcp;
+    EXPECT_GE(tcp, 124);  // the bulk, the own connection and both listeners
+    bool udpSeen = false;
+    for (int i = tcp; i < agent.GetRecordCount(); ++i) {
+        const ConnectionRecord& r = agent.records[static_cast<size_t>(i)];
+        EXPECT_STREQ(r.protocol, "UDP");
+        udpSeen |= std::strcmp(r.localAddress, "127.0.0.3") == 0 && r.localPort == udpPort;
+    }
+    EXPECT_TRUE(udpSeen);
+
+    own.client.reset();
+    own.server.reset();
+    listener.reset();
+    EXPECT_TRUE(waitFor([&](const auto& lines) {
+        return FindLine(lines, disconnects[0]) >= 0 && FindLine(lines, disconnects[1]) >= 0;
+    })) << failureNote();
+    const std::vector<std::string> lines = SplitLines(readLog());
+    for (int end = 0; end < 2; ++end) {
+        EXPECT_EQ(CountMatches(lines, connects[end]), 1);
+        EXPECT_LT(FindLine(lines, connects[end]), FindLine(lines, disconnects[end]));
+    }
+    EXPECT_TRUE(program.Running()) << failureNote();
 }
