@@ -30,6 +30,8 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
                          ? std::make_unique<CNetTableAgent>(options_.agentInit, options_.agentQuery)
                          : std::make_unique<CNetTableAgent>(options_.agentLibraryPath);
     monitor_.history = Item<QListWidget>(IDC_HISTORY);
+    // Every history line has one height; without this each insert measures them all.
+    monitor_.history->setUniformItemSizes(true);
     monitor_.connList = CListCtrl(Item<QTreeWidget>(IDC_CONN_LIST));
     friends_.friendList = CListCtrl(Item<QTreeWidget>(IDC_FRIEND_LIST));
     icon_ = LoadIconResource(IDI_MAINFRAME);

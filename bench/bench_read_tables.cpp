@@ -178,7 +178,7 @@ int main() {
                                      [&] { result |= agent.ReadTables(); },
                                      [&] { result |= procAgent.ReadTables(); }});
         double dump = m[0], proc = m[1], ours = m[2], oursProc = m[3];
-        if (result != 0 || agent.GetRecordCount() != MAX_CONNECTIONS) {
+        if (result != 0 || agent.ReachedLimit()) {
             std::fprintf(stderr, "ReadTables failed: %s\n", agent.errorText);
             return 1;
         }

@@ -86,7 +86,7 @@ public:
     void ShowRecords(const std::vector<ConnectionRecord>& records) const {
         MonitorPart& m = d_.monitor_;
         m.displayedCount = static_cast<int>(records.size());
-        std::copy(records.begin(), records.end(), m.displayed);
+        m.displayed = records;
         d_.FillConnectionList(m.displayedCount);
     }
 
