@@ -83,7 +83,7 @@ if [ "${TOLVARA_FUZZ:-1}" != 0 ]; then
   bash "$ROOT/scripts/fuzz.sh" --seeds-only runs=20000 || failed+=("fuzz targets")
 fi
 
-# On success the last lines are CTest's own summary.
+# On success the last lines are the last pass's own summary.
 if [ ${#failed[@]} -ne 0 ]; then
   section "FAILED"
   for f in "${failed[@]}"; do echo "test.sh: failed: $f" >&2; done
