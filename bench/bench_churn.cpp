@@ -8,12 +8,8 @@
 //
 // Runs in a network namespace of its own (needs root), so the tables hold only what
 // it opens, and the program is started inside it.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,35 +27,13 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/CNetTableAgent.h"
+#include "bench/BenchSupport.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int Shell(const std::string& command) {
-    const int rc = std::system(command.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-class PrivateNamespace {
-public:
-    PrivateNamespace() : name_("tv-bench-churn-" + std::to_string(::getpid())) {
-        ok_ = Shell("ip netns add " + name_) == 0 && Shell("ip netns exec " + name_ + " ip link set lo up") == 0;
-        if (!ok_) return;
-        const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-        ok_ = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) ::close(fd);
-    }
-    ~PrivateNamespace() { Shell("ip netns delete " + name_ + " 2>/dev/null"); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string name_;
-    bool ok_ = false;
-};
+using bench::Clock;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -76,13 +50,6 @@ std::string LogName(std::time_t when) {
     return name;
 }
 
-uint16_t LocalPort(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 struct Conn {
     int client = -1, server = -1;
     uint16_t clientPort = 0;
@@ -96,7 +63,7 @@ int main(int argc, char** argv) {
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const double drain = argc > 3 ? std::atof(argv[3]) : 3.0;
     constexpr double kPeriod = 1.0;  // the refresh interval the program is given
-    PrivateNamespace ns;
+    bench::PrivateNamespace ns("tv-bench-churn-");
     if (!ns.ok()) {
         std::fprintf(stderr, "cannot make a network namespace (needs root)\n");
         return 1;
@@ -110,7 +77,7 @@ int main(int argc, char** argv) {
     if (argc > 4 && std::string(argv[4]) == "hidden") settings[8] = 0;  // starts in the tray
     std::ofstream(work + "/TVENV.INI", std::ios::binary).write(reinterpret_cast<const char*>(settings), 20);
 
-    const std::string bin = DefaultAgentLibraryPath().substr(0, DefaultAgentLibraryPath().rfind('/'));
+    const std::string bin = bench::BinDirectory();
     const pid_t program = fork();
     if (program == 0) {
         if (chdir(work.c_str()) != 0) _exit(126);
@@ -135,15 +102,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listener, 4096);
-    socklen_t len = sizeof addr;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    const uint16_t serverPort = ntohs(addr.sin_port);
+    const int listener = bench::LoopbackListener(4096);
+    const uint16_t serverPort = bench::LocalPort(listener);
 
     std::mt19937 rng(12);
     std::uniform_real_distribution<double> lifetime(0.05, 4.0);
@@ -171,13 +131,11 @@ int main(int argc, char** argv) {
         }
         closeDue(now());
         Conn c;
-        c.client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (connect(c.client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (!bench::ConnectPair(listener, c.client, c.server)) {
             std::perror("connect");
             break;
         }
-        c.server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        c.clientPort = LocalPort(c.client);
+        c.clientPort = bench::LocalPort(c.client);
         c.opened = now();
         conns.push_back(c);
         closing.push({c.opened + lifetime(rng), conns.size() - 1});
@@ -255,6 +213,6 @@ int main(int argc, char** argv) {
         std::printf("the log is kept in %s\n", work.c_str());
         return 2;
     }
-    Shell("rm -rf '" + work + "'");
+    bench::Shell("rm -rf '" + work + "'");
     return 0;
 }

@@ -10,18 +10,15 @@
 #include <QObject>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "friends/PingWorker.h"
 #include "platform/Messages.h"
 #include "platform/PostedQueue.h"
@@ -30,33 +27,6 @@ namespace {
 
 constexpr int kFriends = 20;
 constexpr int kTickMs = 50;
-
-int Shell(const std::string& command) {
-    const int rc = std::system(command.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-// Entered on the main thread before anything else starts, so every worker is born in it.
-class SilentNamespace {
-public:
-    SilentNamespace() : name_("tv-bench-ping-" + std::to_string(::getpid())) {
-        const std::string in = "ip netns exec " + name_ + " ";
-        ok_ = Shell("ip netns add " + name_) == 0 && Shell(in + "ip link set lo up") == 0 &&
-              Shell(in + "nft add table ip t") == 0 &&
-              Shell(in + "nft 'add chain ip t in { type filter hook input priority 0; }'") == 0 &&
-              Shell(in + "nft add rule ip t in ip daddr 127.0.1.0/24 icmp type echo-request drop") == 0;
-        if (!ok_) return;
-        const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-        ok_ = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) ::close(fd);
-    }
-    ~SilentNamespace() { Shell("ip netns del " + name_ + " 2>/dev/null"); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string name_;
-    bool ok_ = false;
-};
 
 // The main window's part in a pass: the ping block, the friend rows and the results.
 class PassWindow : public QObject {
@@ -96,7 +66,10 @@ int main(int argc, char** argv) {
         std::printf("bench_friend_ping: skipped, needs root to make a network namespace\n");
         return 0;
     }
-    SilentNamespace ns;
+    // Entered before anything else starts, so every worker is born in it.
+    bench::PrivateNamespace ns("tv-bench-ping-",
+                               {"nft add table ip t", "nft 'add chain ip t in { type filter hook input priority 0; }'",
+                                "nft add rule ip t in ip daddr 127.0.1.0/24 icmp type echo-request drop"});
     if (!ns.ok()) {
         std::printf("bench_friend_ping: skipped, could not set up the namespace (ip, nft)\n");
         return 0;

@@ -10,19 +10,17 @@
 //   linear    200 look-ups by a pass over the entries in file order
 //   index     the same 200 look-ups through CPortNameTable::GetPortName
 //   bounded   the same file loaded with the default bounds
+#include "bench/BenchSupport.h"
 #include "ports/CPortNameTable.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,16 +28,8 @@ namespace {
 
 constexpr int kEntries = 6500000;
 
-double Milliseconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> t) {
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
+using bench::Median;
+using bench::Milliseconds;
 
 // The search the table made before it had an index.
 void LinearName(const CPortNameTable& table, int port, char* output) {

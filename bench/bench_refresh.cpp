@@ -13,25 +13,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "monitor/CConnectionTracker.h"
 #include "monitor/CNetTableAgent.h"
 #include "monitor/ConnectionList.h"
@@ -46,209 +35,9 @@ namespace {
 constexpr int kRuns = 15;
 constexpr int kPairsChanged = 2;  // closed and as many opened before each refresh: 8 rows
 
-using Clock = std::chrono::steady_clock;
-
-double Micros(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::micro>(b - a).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-int Shell(const std::string& command) {
-    const int rc = std::system(command.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-// Entered on the main thread before any other starts.
-class PrivateNamespace {
-public:
-    PrivateNamespace() : name_("tv-bench-refresh-" + std::to_string(::getpid())) {
-        ok_ = Shell("ip netns add " + name_) == 0 && Shell("ip netns exec " + name_ + " ip link set lo up") == 0;
-        if (!ok_) return;
-        const int fd = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
-        ok_ = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) ::close(fd);
-    }
-    ~PrivateNamespace() { Shell("ip netns delete " + name_ + " 2>/dev/null"); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string name_;
-    bool ok_ = false;
-};
-
-// One sock_diag dump of an IPv4 table, messages counted, nothing parsed.
-size_t PlainDump(uint8_t protocol) {
-    int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0) return 0;
-    struct {
-        nlmsghdr h;
-        inet_diag_req_v2 r;
-    } req{};
-    req.h.nlmsg_len = sizeof req;
-    req.h.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.r.sdiag_family = AF_INET;
-    req.r.sdiag_protocol = protocol;
-    req.r.idiag_states = 0x1FFE;
-    send(fd, &req, sizeof req, 0);
-    alignas(nlmsghdr) static char buf[64 * 1024];
-    size_t count = 0;
-    for (bool done = false; !done;) {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        int left = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buf); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
-            if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) done = true;
-            else ++count;
-        }
-    }
-    close(fd);
-    return count;
-}
-
-sockaddr_in Address(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-void Abort(int fd) {
-    linger abort{1, 0};  // a reset: no TIME_WAIT rows left behind
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    close(fd);
-}
-
-// Two listeners on 127.0.0.1 (one would run out of source ports at 50,000 sockets)
-// and connected pairs, taken in turn. Pairs beyond the first few thousand are held by
-// child processes, as a process may not be allowed that many descriptors; the
-// changes before each refresh fall on the pairs held here.
-class LoopbackSockets {
-public:
-    LoopbackSockets() {
-        for (int& l : listeners_) {
-            l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a = Address(0);
-            bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            listen(l, 1024);
-        }
-    }
-    ~LoopbackSockets() {
-        for (auto [c, s] : pairs_) {
-            Abort(c);
-            Abort(s);
-        }
-        for (Holder& h : holders_) {
-            close(h.quit);  // the holder resets its sockets and ends
-            waitpid(h.pid, nullptr, 0);
-        }
-        for (int l : listeners_) close(l);
-    }
-    size_t size() const { return 2 * (pairs_.size() + held_) + 2; }
-    bool GrowTo(size_t total) {
-        while (size() < total && pairs_.size() < kOwnPairs)
-            if (!OpenPair()) return false;
-        while (size() < total)
-            if (!SpawnHolder(std::min(kHeldPairs, (total - size() + 1) / 2))) return false;
-        return true;
-    }
-    // Closes the oldest pairs and opens as many new ones.
-    bool Churn(int pairs) {
-        for (int i = 0; i < pairs && !pairs_.empty(); ++i) {
-            Abort(pairs_.front().first);
-            Abort(pairs_.front().second);
-            pairs_.erase(pairs_.begin());
-        }
-        for (int i = 0; i < pairs; ++i)
-            if (!OpenPair()) return false;
-        return true;
-    }
-
-private:
-    static constexpr size_t kOwnPairs = 2000;
-    static constexpr size_t kHeldPairs = 8000;
-    struct Holder {
-        pid_t pid;
-        int quit;
-    };
-
-    bool SpawnHolder(size_t pairs) {
-        int ready[2], quit[2];
-        if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(quit, O_CLOEXEC) != 0) return false;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(ready[0]);
-            close(quit[1]);
-            // Copies of the parent's sockets would keep them open after it closes them.
-            for (auto [c1, s1] : pairs_) {
-                close(c1);
-                close(s1);
-            }
-            pairs_.clear();
-            for (const Holder& h : holders_) close(h.quit);
-            char ok = 1;
-            for (size_t i = 0; i < pairs && ok; ++i) ok = OpenPair() ? 1 : 0;
-            if (write(ready[1], &ok, 1) != 1) _exit(1);
-            char c;
-            while (read(quit[0], &c, 1) > 0) {
-            }
-            for (auto [c1, s1] : pairs_) {
-                Abort(c1);
-                Abort(s1);
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(quit[0]);
-        char ok = 0;
-        const bool started = pid > 0 && read(ready[0], &ok, 1) == 1 && ok == 1;
-        close(ready[0]);
-        if (pid > 0) holders_.push_back({pid, quit[1]});
-        if (started) held_ += pairs;
-        return started;
-    }
-
-    bool OpenPair() {
-        const int l = listeners_[(pairs_.size() + held_) % 2];
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-        int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (c < 0 || connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            if (c >= 0) close(c);
-            return false;
-        }
-        int s = accept4(l, nullptr, nullptr, SOCK_CLOEXEC);
-        if (s < 0) {
-            close(c);
-            return false;
-        }
-        pairs_.emplace_back(c, s);
-        return true;
-    }
-    int listeners_[2];
-    std::vector<std::pair<int, int>> pairs_;
-    size_t held_ = 0;
-    std::vector<Holder> holders_;
-};
-
-void RaiseFileLimit(rlim_t wanted) {
-    rlimit lim{};
-    getrlimit(RLIMIT_NOFILE, &lim);
-    if (lim.rlim_cur >= wanted) return;
-    lim.rlim_cur = wanted;
-    if (lim.rlim_max < wanted) lim.rlim_max = wanted;  // root may raise the hard limit
-    if (setrlimit(RLIMIT_NOFILE, &lim) != 0) {
-        getrlimit(RLIMIT_NOFILE, &lim);
-        lim.rlim_cur = lim.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &lim);
-    }
-}
+using bench::Clock;
+using bench::Median;
+using bench::Micros;
 
 // The monitor's part of the main window, refreshed the way RefreshConnections does.
 struct Monitor {
@@ -319,9 +108,9 @@ double TickWithProbe(Monitor& m, double& gap, bool& ok) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    PrivateNamespace ns;
+    bench::PrivateNamespace ns("tv-bench-refresh-");
     if (!ns.ok()) std::fprintf(stderr, "no namespace of our own (needs root): using the host's loopback\n");
-    RaiseFileLimit(2 * 8000 + 1024);  // a holder's pairs and what it inherits
+    bench::RaiseFileLimit(2 * bench::LoopbackSockets::kHeldPairs + 1024);  // a holder's pairs and what it inherits
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
@@ -329,7 +118,7 @@ int main(int argc, char** argv) {
     QTreeWidget tree;
     CImageList images;
     images.Create(LoadBitmapResource(IDB_CONN_IMAGES), 16, 1, Qt::white);
-    const std::string bin = DefaultAgentLibraryPath().substr(0, DefaultAgentLibraryPath().rfind('/'));
+    const std::string bin = bench::BinDirectory();
     Monitor m(bin + "/libinetmib1.so");
     m.list = CListCtrl(&tree);
     m.list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
@@ -349,7 +138,9 @@ int main(int argc, char** argv) {
                 kPairsChanged);
     std::printf("%8s %8s %8s %8s %8s %8s %8s %8s %8s %7s %8s %8s %9s %9s\n", "sockets", "rows", "dump", "refresh",
                 "read", "change", "list", "tracker", "events", "ratio", "gap", "max-gap", "fill", "fill-gap");
-    LoopbackSockets sockets;
+    // Two listeners, as one would run out of source ports at 50,000 sockets; pairs
+    // beyond the first few thousand held by child processes.
+    bench::LoopbackSockets sockets(2, 2000);
     for (size_t total : {1000u, 10000u, 50000u}) {
         if (!sockets.GrowTo(total)) {
             std::fprintf(stderr, "could only open %zu sockets\n", sockets.size());
@@ -366,8 +157,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
             const auto d = Clock::now();
-            PlainDump(IPPROTO_TCP);
-            PlainDump(IPPROTO_UDP);
+            bench::PlainDump(IPPROTO_TCP);
+            bench::PlainDump(IPPROTO_UDP);
             dump.push_back(Micros(d, Clock::now()));
             const size_t before = m.events;
             double gap = 0;
