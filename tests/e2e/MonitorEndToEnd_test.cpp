@@ -2,12 +2,8 @@
 // and closed by the test must show up as connect and disconnect lines in the day's log,
 // also behind more rows than a small table would hold.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -23,11 +20,10 @@
 
 #include "monitor/CNetTableAgent.h"
 #include "ports/CPortNameTable.h"
+#include "support/ChildProcess.h"
 #include "support/LoopbackSockets.h"
 #include "support/NetNamespace.h"
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace {
 
@@ -65,95 +61,64 @@ int FindLine(const std::vector<std::string>& lines, const std::regex& re) {
     return -1;
 }
 
-class RunningTolvara {
+// The program started offscreen in a fresh directory that holds only the given
+// settings file, and its log: the day's file and the next day's, should the run
+// cross midnight.
+class LoggingProgram {
 public:
-    RunningTolvara(const std::string& workDir, const std::string& outputPath) {
-        const std::string exe = std::string(TOLVARA_BIN_DIR) + "/tolvara";
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.emplace_back(*e);
-        env.emplace_back("QT_QPA_PLATFORM=offscreen");
-        std::vector<char*> envp;
-        for (std::string& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out >= 0) {
-                dup2(out, 1);
-                dup2(out, 2);
-            }
-            if (::chdir(workDir.c_str()) != 0) _exit(126);
-            char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-            execve(exe.c_str(), argv, envp.data());
-            _exit(127);
-        }
-    }
-    ~RunningTolvara() { Stop(); }
-
-    bool Running() {
-        if (pid_ <= 0) return false;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
-        return true;
+    explicit LoggingProgram(const std::string& settings) {
+        WriteWholeFile(work_.file("TVENV.INI"), settings);
+        const std::time_t started = std::time(nullptr);
+        logNames_ = {LogNameFor(started), LogNameFor(started + 86400)};
+        program_.emplace(std::vector<std::string>{std::string(TOLVARA_BIN_DIR) + "/tolvara"}, work_.path(),
+                         output_, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
     }
 
-    void Stop() {
-        if (!Running()) return;
-        kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (Clock::now() < deadline) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const TempDir& work() const { return work_; }
+    const std::vector<std::string>& logNames() const { return logNames_; }
+    ChildProcess& process() { return *program_; }
+
+    std::string ReadLog() const {
+        std::string all;
+        for (const std::string& name : logNames_) all += ReadWholeFile(work_.file(name));
+        return all;
+    }
+    std::string FailureNote() const {
+        return "log:\n" + ReadLog() + "\nprogram output:\n" + ReadWholeFile(output_);
+    }
+    // Waits until pred holds for the log's lines, up to 15 s or until the program ends.
+    template <class Pred>
+    bool WaitFor(Pred pred) {
+        const auto deadline = Clock::now() + std::chrono::seconds(15);
+        while (Clock::now() < deadline && program_->Running()) {
+            if (pred(SplitLines(ReadLog()))) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        return pred(SplitLines(ReadLog()));
     }
 
 private:
-    pid_t pid_ = -1;
+    TempDir work_;
+    TempDir scratch_;
+    const std::string output_ = scratch_.file("tolvara.out");
+    std::vector<std::string> logNames_;
+    std::optional<ChildProcess> program_;
 };
+
+std::string SettingsFile(const unsigned char (&bytes)[20]) {
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
 
 }  // namespace
 
 TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
-    TempDir work;
-    TempDir scratch;
     // Interval 1 s, display everything, then the flags: window shown, log kept, HTTP
     // ignored, no alarm, port names shown.
     const unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    WriteWholeFile(work.file("TVENV.INI"), std::string(reinterpret_cast<const char*>(settings), sizeof settings));
-
-    const std::time_t started = std::time(nullptr);
-    const std::vector<std::string> logNames = {LogNameFor(started), LogNameFor(started + 86400)};
-    auto readLog = [&] {
-        std::string all;
-        for (const std::string& name : logNames) all += ReadWholeFile(work.file(name));
-        return all;
-    };
-    const std::string output = scratch.file("tolvara.out");
-    RunningTolvara program(work.path(), output);
-    auto failureNote = [&] { return "log:\n" + readLog() + "\nprogram output:\n" + ReadWholeFile(output); };
-
-    // Waits until pred holds for the log's lines, up to 15 s.
-    auto waitFor = [&](auto pred) {
-        const auto deadline = Clock::now() + std::chrono::seconds(15);
-        while (Clock::now() < deadline && program.Running()) {
-            if (pred(SplitLines(readLog()))) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return pred(SplitLines(readLog()));
-    };
+    LoggingProgram run(SettingsFile(settings));
 
     const std::regex startMark(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} - Start Log)");
-    ASSERT_TRUE(waitFor([&](const auto& lines) { return FindLine(lines, startMark) >= 0; })) << failureNote();
+    ASSERT_TRUE(run.WaitFor([&](const auto& lines) { return FindLine(lines, startMark) >= 0; })) << run.FailureNote();
 
     Fd listener = TcpListener();
     const int serverPort = LocalPort(listener.get());
@@ -178,18 +143,18 @@ TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
     const std::regex clientDisconnect = line("<---단절--->", serverName, clientName);
     const std::regex serverDisconnect = line("<---단절--->", clientName, serverName);
 
-    EXPECT_TRUE(waitFor([&](const auto& lines) {
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
         return FindLine(lines, clientConnect) >= 0 && FindLine(lines, serverConnect) >= 0;
-    })) << failureNote();
+    })) << run.FailureNote();
 
     client.reset();
     accepted.reset();
     listener.reset();
-    EXPECT_TRUE(waitFor([&](const auto& lines) {
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
         return FindLine(lines, clientDisconnect) >= 0 && FindLine(lines, serverDisconnect) >= 0;
-    })) << failureNote();
+    })) << run.FailureNote();
 
-    const std::string log = readLog();
+    const std::string log = run.ReadLog();
     EXPECT_EQ(log.find('\r'), std::string::npos);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), '\n');
@@ -200,14 +165,13 @@ TEST(MonitorEndToEnd, LoopbackConnectionIsLoggedOnConnectAndDisconnect) {
     EXPECT_LT(FindLine(lines, clientConnect), FindLine(lines, clientDisconnect));
     EXPECT_LT(FindLine(lines, serverConnect), FindLine(lines, serverDisconnect));
 
-    EXPECT_TRUE(program.Running()) << failureNote();
-    program.Stop();
+    EXPECT_TRUE(run.process().Running()) << run.FailureNote();
+    run.process().Stop();
     // The settings file is left as it was, and the log is the only file added.
-    EXPECT_EQ(ReadWholeFile(work.file("TVENV.INI")),
-              std::string(reinterpret_cast<const char*>(settings), sizeof settings));
-    for (const auto& e : std::filesystem::directory_iterator(work.path())) {
+    EXPECT_EQ(ReadWholeFile(run.work().file("TVENV.INI")), SettingsFile(settings));
+    for (const auto& e : std::filesystem::directory_iterator(run.work().path())) {
         const std::string name = e.path().filename().string();
-        EXPECT_TRUE(name == "TVENV.INI" || name == logNames[0] || name == logNames[1]) << name;
+        EXPECT_TRUE(name == "TVENV.INI" || name == run.logNames()[0] || name == run.logNames()[1]) << name;
     }
 }
 
@@ -256,36 +220,16 @@ TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
     Fd udp = UdpSocket(0, "127.0.0.3");
     const int udpPort = LocalPort(udp.get());
 
-    TempDir work;
-    TempDir scratch;
     // Interval 1 s, display everything, window shown, log kept, HTTP ignored, no
     // alarm, port numbers.
     const unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    WriteWholeFile(work.file("TVENV.INI"), std::string(reinterpret_cast<const char*>(settings), sizeof settings));
-    const std::time_t started = std::time(nullptr);
-    const std::vector<std::string> logNames = {LogNameFor(started), LogNameFor(started + 86400)};
-    auto readLog = [&] {
-        std::string all;
-        for (const std::string& name : logNames) all += ReadWholeFile(work.file(name));
-        return all;
-    };
-    const std::string output = scratch.file("tolvara.out");
-    RunningTolvara program(work.path(), output);  // started inside the namespace
-    auto failureNote = [&] { return "log:\n" + readLog() + "\nprogram output:\n" + ReadWholeFile(output); };
-    auto waitFor = [&](auto pred) {
-        const auto deadline = Clock::now() + std::chrono::seconds(15);
-        while (Clock::now() < deadline && program.Running()) {
-            if (pred(SplitLines(readLog()))) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return pred(SplitLines(readLog()));
-    };
+    LoggingProgram run(SettingsFile(settings));  // started inside the namespace
 
     const std::string stamp = R"(\d{4}년 \d{1,2}월 \d{1,2}일 \d{2}:\d{2}:\d{2} - )";
     const std::regex bulkConnect(stamp + R"(<\+\+\+연결\+\+\+> 127\.0\.0\.1 : \d+ - \d+)");
     // Every bulk connection is announced from both ends at the first pass.
-    EXPECT_TRUE(waitFor([&](const auto& lines) { return CountMatches(lines, bulkConnect) == 120; }))
-        << failureNote();
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) { return CountMatches(lines, bulkConnect) == 120; }))
+        << run.FailureNote();
 
     Fd listener = TcpListener("127.0.0.2");
     Connection own = ConnectWithin(listener.get(), "127.0.0.2");
@@ -299,9 +243,9 @@ TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
                                    line(R"(<\+\+\+연결\+\+\+>)", clientPort, serverPort)};
     const std::regex disconnects[] = {line("<---단절--->", serverPort, clientPort),
                                       line("<---단절--->", clientPort, serverPort)};
-    EXPECT_TRUE(waitFor([&](const auto& lines) {
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
         return FindLine(lines, connects[0]) >= 0 && FindLine(lines, connects[1]) >= 0;
-    })) << failureNote();
+    })) << run.FailureNote();
 
     // The table as the program reads it: every TCP row, then the UDP rows.
     CNetTableAgent agent(std::string(TOLVARA_BIN_DIR) + "/libinetmib1.so");
@@ -323,13 +267,13 @@ TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
     own.client.reset();
     own.server.reset();
     listener.reset();
-    EXPECT_TRUE(waitFor([&](const auto& lines) {
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
         return FindLine(lines, disconnects[0]) >= 0 && FindLine(lines, disconnects[1]) >= 0;
-    })) << failureNote();
-    const std::vector<std::string> lines = SplitLines(readLog());
+    })) << run.FailureNote();
+    const std::vector<std::string> lines = SplitLines(run.ReadLog());
     for (int end = 0; end < 2; ++end) {
         EXPECT_EQ(CountMatches(lines, connects[end]), 1);
         EXPECT_LT(FindLine(lines, connects[end]), FindLine(lines, disconnects[end]));
     }
-    EXPECT_TRUE(program.Running()) << failureNote();
+    EXPECT_TRUE(run.process().Running()) << run.FailureNote();
 }
