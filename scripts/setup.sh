@@ -25,6 +25,9 @@ PACKAGES=(
   iproute2 util-linux nftables tshark dnsmasq-base
   # file capabilities for the built program (port 138, raw ICMP)
   libcap2-bin
+  # installation and the Debian package: the icon renderer, the menu-entry and
+  # AppStream validators, and what CPack runs for package dependencies
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file
 )
 
 log() { printf 'setup: %s\n' "$*" >&2; }
