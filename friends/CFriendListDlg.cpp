@@ -9,14 +9,11 @@
 #include "res/Resource.h"
 
 namespace {
-constexpr const char* kNoAddress = "0.0.0.0";
 constexpr int kMaxAddressChars = 15;
 constexpr const char* kSaveFailed = "친구 목록을 저장하지 못했습니다. 폴더에 쓸 수 있는지 확인해 주세요.";
 }  // namespace
 
 CFriendListDlg::CFriendListDlg() : CDialogBase(IDD_FRIEND_LIST, nullptr) {
-    connect(Item<IpAddressWidget>(IDC_IP_ADDRESS), &IpAddressWidget::fieldChanged, this,
-            [this] { OnAddressFieldChanged(); });
     // Once anything has been selected Delete stays enabled; with no selection it
     // deletes nothing.
     connect(List(), &QListWidget::itemSelectionChanged, this, [this] { GetDlgItem(IDC_DELETE_FRIEND)->setEnabled(true); });
@@ -33,10 +30,10 @@ std::vector<std::string> CFriendListDlg::Entries() const {
 }
 
 bool CFriendListDlg::OnInitDialog() {
-    GetDlgItem(IDC_ADD_FRIEND)->setEnabled(false);
     GetDlgItem(IDC_DELETE_FRIEND)->setEnabled(false);
     // Blank fields read as "0.0.0.0" and take typing at once.
     Item<IpAddressWidget>(IDC_IP_ADDRESS)->clear();
+    EnableWithAddress(IDC_ADD_FRIEND);
     for (const std::string& entry : ReadFriendFile(FilePath())) List()->insertItem(0, QString::fromStdString(entry));
     return true;
 }
@@ -45,10 +42,6 @@ void CFriendListDlg::OnCommand(int id) {
     if (id == IDC_ADD_FRIEND) OnAdd();
     else if (id == IDC_DELETE_FRIEND) OnDelete();
     else CDialogBase::OnCommand(id);
-}
-
-void CFriendListDlg::OnAddressFieldChanged() {
-    GetDlgItem(IDC_ADD_FRIEND)->setEnabled(GetDlgItemText(IDC_IP_ADDRESS).left(kMaxAddressChars) != kNoAddress);
 }
 
 void CFriendListDlg::OnAdd() {

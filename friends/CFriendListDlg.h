@@ -30,7 +30,6 @@ protected:
 private:
     QListWidget* List() const;
     std::string FilePath() const;
-    void OnAddressFieldChanged();
     void OnAdd();
     void OnDelete();
 

@@ -13,29 +13,19 @@ CComputerNameDlg::CComputerNameDlg(QWidget* parent) : CDialogBase(IDD_COMPUTER_N
         result->setWordWrap(true);
         result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
-    if (auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS))
-        connect(ip, &IpAddressWidget::fieldChanged, this, [this] { OnAddressChanged(); });
 }
 
 bool CComputerNameDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    if (!preset_.empty()) {
-        SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
-        // A preset that reads as no address leaves nothing to look up.
-        OnAddressChanged();
-    } else {
-        GetDlgItem(IDC_START_LOOKUP)->setEnabled(false);
-    }
+    if (!preset_.empty()) SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
+    // Also a preset that reads as no address leaves nothing to look up.
+    EnableWithAddress(IDC_START_LOOKUP);
     return true;
 }
 
 void CComputerNameDlg::OnCommand(int id) {
     if (id == IDC_START_LOOKUP) OnStart();
     else CDialogBase::OnCommand(id);
-}
-
-void CComputerNameDlg::OnAddressChanged() {
-    GetDlgItem(IDC_START_LOOKUP)->setEnabled(GetDlgItemText(IDC_IP_ADDRESS).left(15) != QLatin1String("0.0.0.0"));
 }
 
 void CComputerNameDlg::OnStart() {

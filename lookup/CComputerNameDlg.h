@@ -17,7 +17,6 @@ protected:
     void OnCommand(int id) override;
 
 private:
-    void OnAddressChanged();
     void OnStart();
 
     std::string preset_;

@@ -7,10 +7,7 @@
 #include "platform/IpAddressWidget.h"
 #include "platform/Messages.h"
 
-CWhoisDlg::CWhoisDlg(QWidget* parent) : CDialogBase(IDD_WHOIS, parent) {
-    if (auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS))
-        connect(ip, &IpAddressWidget::fieldChanged, this, [this] { OnAddressChanged(); });
-}
+CWhoisDlg::CWhoisDlg(QWidget* parent) : CDialogBase(IDD_WHOIS, parent) {}
 
 CWhoisDlg::~CWhoisDlg() {
     // Any way of closing stops the worker; it keeps its own hold on the block.
@@ -19,23 +16,15 @@ CWhoisDlg::~CWhoisDlg() {
 
 bool CWhoisDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
-    if (!preset_.empty()) {
-        SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
-        // A preset that reads as no address leaves nothing to query.
-        OnAddressChanged();
-    } else {
-        GetDlgItem(IDC_START_WHOIS)->setEnabled(false);
-    }
+    if (!preset_.empty()) SetDlgItemText(IDC_IP_ADDRESS, QString::fromStdString(preset_));
+    // Also a preset that reads as no address leaves nothing to query.
+    EnableWithAddress(IDC_START_WHOIS);
     return true;
 }
 
 void CWhoisDlg::OnCommand(int id) {
     if (id == IDC_START_WHOIS) OnStart();
     else CDialogBase::OnCommand(id);
-}
-
-void CWhoisDlg::OnAddressChanged() {
-    GetDlgItem(IDC_START_WHOIS)->setEnabled(GetDlgItemText(IDC_IP_ADDRESS).left(15) != QLatin1String("0.0.0.0"));
 }
 
 void CWhoisDlg::OnStart() {

@@ -26,7 +26,6 @@ protected:
     void OnPostedMessage(PostedMessage& message) override;
 
 private:
-    void OnAddressChanged();
     void OnStart();
     void OnWhoisDone();
     void SetIdle();

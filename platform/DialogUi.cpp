@@ -182,6 +182,18 @@ void CDialogBase::SetDlgItemText(int id, const QString& text) {
     else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) ip->setAddress(text);
 }
 
+void CDialogBase::EnableWithAddress(int buttonId) {
+    auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS);
+    QWidget* button = GetDlgItem(buttonId);
+    if (!ip || !button) return;
+    auto apply = [ip, button] { button->setEnabled(ip->text().left(15) != QLatin1String("0.0.0.0")); };
+    if (!button->property("followsAddress").toBool()) {
+        button->setProperty("followsAddress", true);
+        connect(ip, &IpAddressWidget::fieldChanged, button, apply);
+    }
+    apply();
+}
+
 QString CDialogBase::GetDlgItemText(int id) const {
     QWidget* w = GetDlgItem(id);
     if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();

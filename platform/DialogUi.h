@@ -42,6 +42,10 @@ public:
     T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
 
     void SetDlgItemText(int id, const QString& text);
+    // The rule of every dialog with an IPv4 address control: a button that needs an
+    // address is enabled exactly while the control's text is not "0.0.0.0". Applies it
+    // now and at every change of the control.
+    void EnableWithAddress(int buttonId);
     QString GetDlgItemText(int id) const;
     bool IsDlgButtonChecked(int id) const;
     void CheckDlgButton(int id, bool checked);
