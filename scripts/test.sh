@@ -35,13 +35,23 @@ if ! bash "$ROOT/scripts/setup.sh"; then
   exit 1
 fi
 
-section "Build ($BUILD_DIR, $BUILD_TYPE)"
-if configure "$BUILD_DIR" -DTOLVARA_WERROR="$WERROR" && cmake --build "$BUILD_DIR" -j"$JOBS"; then
-  section "Tests ($BUILD_DIR)"
-  run_ctest "$BUILD_DIR" || failed+=("tests in $BUILD_DIR")
-else
-  failed+=("build in $BUILD_DIR")
-fi
+# pass NAME DIR "BUILD ARGS" [ctest args...]: configure and build DIR, then run its
+# tests; a failure is noted and the next pass still runs.
+pass() {
+  local name="$1" dir="$2" build_args="$3"
+  shift 3
+  local -a args
+  read -r -a args <<<"$build_args"
+  section "$name build ($dir)"
+  if configure "$dir" -DTOLVARA_WERROR="$WERROR" "${args[@]}" && cmake --build "$dir" -j"$JOBS" ${BUILD_TARGET:+--target "$BUILD_TARGET"}; then
+    section "$name tests ($dir)"
+    run_ctest "$dir" "$@" || failed+=("tests in $dir")
+  else
+    failed+=("build in $dir")
+  fi
+}
+
+pass "Normal ($BUILD_TYPE)" "$BUILD_DIR" ""
 
 if [ "${TOLVARA_ASAN:-1}" != 0 ]; then
   # Leak checking stays on. The only leaks seen at exit come from system
@@ -50,29 +60,15 @@ if [ "${TOLVARA_ASAN:-1}" != 0 ]; then
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1}"
   export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-
-  section "Sanitizer build ($ASAN_DIR, ASan + UBSan)"
-  if configure "$ASAN_DIR" -DTOLVARA_SANITIZER=address -DTOLVARA_BENCH=OFF -DTOLVARA_WERROR="$WERROR" &&
-    cmake --build "$ASAN_DIR" -j"$JOBS"; then
-    section "Sanitizer tests ($ASAN_DIR)"
-    run_ctest "$ASAN_DIR" || failed+=("tests in $ASAN_DIR")
-  else
-    failed+=("build in $ASAN_DIR")
-  fi
+  pass "ASan + UBSan" "$ASAN_DIR" "-DTOLVARA_SANITIZER=address -DTOLVARA_BENCH=OFF"
 fi
 
 if [ "${TOLVARA_TSAN:-1}" != 0 ]; then
   # Only the tests that hand work between threads: the rest of the suite runs on the
   # window thread alone and has had its sanitizer pass above.
   export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/scripts/tsan.supp}"
-  section "Thread sanitizer build ($TSAN_DIR, tests labelled threads)"
-  if configure "$TSAN_DIR" -DTOLVARA_SANITIZER=thread -DTOLVARA_BENCH=OFF -DTOLVARA_WERROR="$WERROR" &&
-    cmake --build "$TSAN_DIR" -j"$JOBS" --target tolvara_thread_tests; then
-    section "Thread sanitizer tests ($TSAN_DIR)"
-    run_ctest "$TSAN_DIR" -L threads || failed+=("tests in $TSAN_DIR")
-  else
-    failed+=("build in $TSAN_DIR")
-  fi
+  BUILD_TARGET=tolvara_thread_tests pass "ThreadSanitizer (tests labelled threads)" "$TSAN_DIR" \
+    "-DTOLVARA_SANITIZER=thread -DTOLVARA_BENCH=OFF" -L threads
 fi
 
 if [ "${TOLVARA_FUZZ:-1}" != 0 ]; then
