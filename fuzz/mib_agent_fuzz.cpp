@@ -121,22 +121,10 @@ Ids NameOf(const AsnObjectIdentifier& oid) {
     return Ids(oid.ids, oid.ids + oid.idLength);
 }
 
-void FreeValue(AsnAny& v) {
-    switch (v.asnType) {
-    case ASN_OCTETSTRING: case ASN_SEQUENCE: case ASN_IPADDRESS: case ASN_OPAQUE:
-        if (v.asnValue.string.dynamic) SnmpUtilMemFree(v.asnValue.string.stream);
-        break;
-    default:
-        break;
-    }
-    v = AsnAny{};
-    v.asnType = ASN_NULL;
-}
-
 void FreeList(std::vector<SnmpVarBind>& list) {
     for (auto& vb : list) {
         SnmpUtilMemFree(vb.name.ids);
-        FreeValue(vb.value);
+        SnmpUtilAsnAnyFree(&vb.value);
     }
     list.clear();
 }

@@ -19,18 +19,6 @@ FuzzedDataProvider* gInput = nullptr;
 constexpr uint32_t kEntries[2][9] = {{1, 3, 6, 1, 2, 1, 6, 13, 1}, {1, 3, 6, 1, 2, 1, 7, 5, 1}};
 uint8_t gStaticAddress[4] = {127, 0, 0, 1};  // a value the agent keeps ownership of
 
-void FreeValue(AsnAny& v) {
-    switch (v.asnType) {
-    case ASN_OCTETSTRING: case ASN_SEQUENCE: case ASN_IPADDRESS: case ASN_OPAQUE:
-        if (v.asnValue.string.dynamic) SnmpUtilMemFree(v.asnValue.string.stream);
-        break;
-    default:
-        break;
-    }
-    v = AsnAny{};
-    v.asnType = ASN_NULL;
-}
-
 void SetName(AsnObjectIdentifier& name, const std::vector<uint32_t>& ids) {
     SnmpUtilOidFree(&name);
     auto* block = static_cast<uint32_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(ids.size() * sizeof(uint32_t))));
@@ -76,7 +64,7 @@ int32_t Number(FuzzedDataProvider& in) {
 }
 
 void SetValue(FuzzedDataProvider& in, AsnAny& value) {
-    FreeValue(value);
+    SnmpUtilAsnAnyFree(&value);
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
     case 0:
         break;  // NULL

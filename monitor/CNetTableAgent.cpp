@@ -106,15 +106,7 @@ void CNetTableAgent::MakeOid(AsnObjectIdentifier& oid, uint32_t n, const uint32_
 void CNetTableAgent::FreeVarBind(SnmpVarBind& varbind) {
     SnmpUtilMemFree(varbind.name.ids);
     varbind.name = AsnObjectIdentifier{0, nullptr};
-    switch (varbind.value.asnType) {
-    case ASN_OCTETSTRING: case ASN_SEQUENCE: case ASN_IPADDRESS: case ASN_OPAQUE:
-        if (varbind.value.asnValue.string.dynamic) SnmpUtilMemFree(varbind.value.asnValue.string.stream);
-        break;
-    default:
-        break;
-    }
-    varbind.value = AsnAny{};
-    varbind.value.asnType = ASN_NULL;
+    SnmpUtilAsnAnyFree(&varbind.value);
 }
 
 void CNetTableAgent::SetRecordLimit(int limit) { recordLimit_ = std::clamp(limit, 1, MAX_CONNECTIONS); }

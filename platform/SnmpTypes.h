@@ -101,4 +101,7 @@ void SnmpUtilMemFree(void* block);
 int32_t SnmpUtilOidCpy(AsnObjectIdentifier* dst, const AsnObjectIdentifier* src);
 // Releases the sub-identifier array and leaves the identifier empty.
 void SnmpUtilOidFree(AsnObjectIdentifier* oid);
+// Releases what a value owns (the byte stream of a string-like value whose dynamic flag
+// is set) and leaves it NULL: the one rule both sides of the agent interface follow.
+void SnmpUtilAsnAnyFree(AsnAny* value);
 }

@@ -33,3 +33,16 @@ extern "C" void SnmpUtilOidFree(AsnObjectIdentifier* oid) {
     oid->ids = nullptr;
     oid->idLength = 0;
 }
+
+extern "C" void SnmpUtilAsnAnyFree(AsnAny* value) {
+    if (value == nullptr) return;
+    switch (value->asnType) {
+    case ASN_OCTETSTRING: case ASN_SEQUENCE: case ASN_IPADDRESS: case ASN_OPAQUE:
+        if (value->asnValue.string.dynamic) SnmpUtilMemFree(value->asnValue.string.stream);
+        break;
+    default:
+        break;
+    }
+    *value = AsnAny{};
+    value->asnType = ASN_NULL;
+}

@@ -285,18 +285,6 @@ bool MakeName(const Object& o, AsnObjectIdentifier& name) {
 }
 
 // Releases what a value owns, by the same rule the caller frees with.
-void FreeValue(AsnAny& value) {
-    switch (value.asnType) {
-    case ASN_OCTETSTRING: case ASN_SEQUENCE: case ASN_IPADDRESS: case ASN_OPAQUE:
-        if (value.asnValue.string.dynamic) SnmpUtilMemFree(value.asnValue.string.stream);
-        break;
-    default:
-        break;
-    }
-    value = AsnAny{};
-    value.asnType = ASN_NULL;
-}
-
 struct Answer {
     AsnObjectIdentifier name{0, nullptr};  // set for GETNEXT only
     AsnAny value{};
@@ -305,7 +293,7 @@ struct Answer {
 void Discard(std::vector<Answer>& answers) {
     for (auto& a : answers) {
         SnmpUtilOidFree(&a.name);
-        FreeValue(a.value);
+        SnmpUtilAsnAnyFree(&a.value);
     }
 }
 
@@ -367,7 +355,7 @@ MIB_EXPORT int32_t SnmpExtensionQuery(uint8_t pduType, SnmpVarBindList* varBinds
     }
     for (uint32_t i = 0; i < varBinds->len; ++i) {
         SnmpVarBind& vb = varBinds->list[i];
-        FreeValue(vb.value);
+        SnmpUtilAsnAnyFree(&vb.value);
         vb.value = answers[i].value;
         if (pduType == SNMP_PDU_GETNEXT) {
             SnmpUtilOidFree(&vb.name);
