@@ -1,5 +1,5 @@
 // The real program under connection churn: 200 loopback connections a second for 60 s
-// (other figures: bench_churn [per-second [seconds [drain-seconds [hidden]]]]), each living a random
+// (other figures: bench_churn [per-second [seconds [drain-seconds [hidden] [alarm]]]]), each living a random
 // time between 50 ms and 4 s and closed normally, so TIME_WAIT rows pile up as on a
 // busy machine. The program refreshes every second and keeps its log. Afterwards each
 // connection that lived across two ticks (longer than two refresh periods and a
@@ -74,7 +74,11 @@ int main(int argc, char** argv) {
     // Interval 1 s, everything shown, window shown, log kept, no service ignored, no
     // alarm, port numbers.
     unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    if (argc > 4 && std::string(argv[4]) == "hidden") settings[8] = 0;  // starts in the tray
+    bool alarm = false;
+    for (int i = 4; i < argc; ++i) {
+        if (std::string(argv[i]) == "hidden") settings[8] = 0;  // starts in the tray
+        if (std::string(argv[i]) == "alarm") settings[14] = 1, alarm = true;  // a box per connect
+    }
     std::ofstream(work + "/TVENV.INI", std::ios::binary).write(reinterpret_cast<const char*>(settings), 20);
 
     const std::string bin = bench::BinDirectory();
@@ -102,6 +106,17 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Resident memory of the program, in kB: with the alarm on, every connect wants a
+    // box, and only a bounded number may ever wait.
+    auto residentKb = [&] {
+        std::istringstream status(ReadFile("/proc/" + std::to_string(program) + "/status"));
+        for (std::string l; std::getline(status, l);)
+            if (l.rfind("VmRSS:", 0) == 0) return std::atol(l.c_str() + 6);
+        return 0L;
+    };
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long residentAtStart = residentKb();
+
     const int listener = bench::LoopbackListener(4096);
     const uint16_t serverPort = bench::LocalPort(listener);
 
@@ -123,8 +138,12 @@ int main(int argc, char** argv) {
         }
     };
     const long total = static_cast<long>(perSecond) * seconds;
+    // Once the table is as full as the churn makes it (TIME_WAIT rows live 60 s), memory
+    // should stay where it is; sampled every 30 s.
+    std::vector<long> residentDuring;
     for (long n = 0; n < total; ++n) {
         const double at = static_cast<double>(n) / perSecond;
+        if (n % (30L * perSecond) == 0 && n > 0) residentDuring.push_back(residentKb());
         while (now() < at) {
             closeDue(now());
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -155,6 +174,9 @@ int main(int argc, char** argv) {
         size = grown;
     }
     std::printf("the log grew until %.1f s after the last close\n", lastGrowth - lastClose);
+    std::printf("resident memory %ld kB after start,", residentAtStart);
+    for (size_t i = 0; i < residentDuring.size(); ++i) std::printf(" %ld kB at %zu s,", residentDuring[i], 30 * (i + 1));
+    std::printf(" %ld kB after the churn%s\n", residentKb(), alarm ? " (alarm on, its first box never closed)" : "");
 
     // The program's processor time over the whole run: how much of a core it needed.
     {
