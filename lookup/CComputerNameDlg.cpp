@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 
-#include "lookup/ComputerName.h"
+#include "lookup/ReverseLookup.h"
 #include "platform/IpAddressWidget.h"
 
 CComputerNameDlg::CComputerNameDlg(QWidget* parent) : CDialogBase(IDD_COMPUTER_NAME, parent) {

@@ -1,4 +1,4 @@
-#include "lookup/ComputerName.h"
+#include "lookup/ReverseLookup.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
