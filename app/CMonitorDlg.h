@@ -61,8 +61,7 @@ struct MonitorOptions {
 // app/MonitorDlgConnections.cpp, app/MonitorDlgHistory.cpp
 struct MonitorPart {
     std::unique_ptr<CNetTableAgent> agent;
-    std::vector<ConnectionRecord> displayed;  // displayedCount records, at most MAX_CONNECTIONS
-    int displayedCount = 0;
+    std::vector<ConnectionRecord> displayed;  // at most MAX_CONNECTIONS records
     int refreshRunning = 0;
     CConnectionTracker tracker;
     CListCtrl connList;

@@ -42,9 +42,8 @@ void CMonitorDlg::RefreshConnections() {
     } else {
         if (m.agent->ReachedLimit()) ShowConnectionLimitNotice(this, m, BaseUnits());
         const int count = m.agent->GetRecordCount();
-        if (TableChanged(count, m.agent->records.data(), m.displayedCount, m.displayed.data())) {
+        if (TableChanged(count, m.agent->records.data(), static_cast<int>(m.displayed.size()), m.displayed.data())) {
             m.displayed.assign(m.agent->records.begin(), m.agent->records.begin() + count);
-            m.displayedCount = count;
             FillConnectionList(count);
             m.tracker.Update(count, m.displayed.data());
         }
@@ -56,7 +55,7 @@ int CMonitorDlg::FillConnectionList(int count) {
     MonitorPart& m = monitor_;
     // Never past the displayed table: after a failed read the agent's count, which the
     // settings command passes, may be larger than what is displayed.
-    count = std::clamp(count, 0, std::min(m.displayedCount, static_cast<int>(m.displayed.size())));
+    count = std::clamp(count, 0, static_cast<int>(m.displayed.size()));
     UpdateConnectionList(m.connList, m.shownRows,
                          BuildConnectionRows(count, m.displayed.data(), settings_.displayMode, portNames_));
     return count;

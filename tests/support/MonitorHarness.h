@@ -65,7 +65,7 @@ public:
     const CImageList& ImageList() const { return d_.monitor_.imageList; }
     CNetTableAgent& Agent() const { return *d_.monitor_.agent; }
     CConnectionTracker& Tracker() const { return d_.monitor_.tracker; }
-    int DisplayedCount() const { return d_.monitor_.displayedCount; }
+    int DisplayedCount() const { return static_cast<int>(d_.monitor_.displayed.size()); }
     int RefreshRunning() const { return d_.monitor_.refreshRunning; }
     int WindowVisible() const { return d_.windowVisible_; }
     int SelectionMode() const { return d_.selection_.mode; }
@@ -85,9 +85,8 @@ public:
     // Puts records in the displayed table and draws them.
     void ShowRecords(const std::vector<ConnectionRecord>& records) const {
         MonitorPart& m = d_.monitor_;
-        m.displayedCount = static_cast<int>(records.size());
         m.displayed = records;
-        d_.FillConnectionList(m.displayedCount);
+        d_.FillConnectionList(static_cast<int>(records.size()));
     }
 
 private:
