@@ -9,7 +9,6 @@
 #include "res/Resource.h"
 
 namespace {
-constexpr int kMaxAddressChars = 15;
 constexpr const char* kSaveFailed = "친구 목록을 저장하지 못했습니다. 폴더에 쓸 수 있는지 확인해 주세요.";
 }  // namespace
 
@@ -45,7 +44,7 @@ void CFriendListDlg::OnCommand(int id) {
 }
 
 void CFriendListDlg::OnAdd() {
-    const QString address = GetDlgItemText(IDC_IP_ADDRESS).left(kMaxAddressChars);
+    const QString address = AddressText();
     // An entry that merely begins with the text counts as present, so 10.0.0.1 is not
     // added beside 10.0.0.15.
     bool found = false;

@@ -31,7 +31,7 @@ void CComputerNameDlg::OnCommand(int id) {
 void CComputerNameDlg::OnStart() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SetDlgItemText(IDC_NAME_RESULT, QString());
-    const std::string address = GetDlgItemText(IDC_IP_ADDRESS).left(15).toStdString();
+    const std::string address = AddressText().toStdString();
     SetDlgItemText(IDC_NAME_RESULT, QString::fromStdString(ComputerNameResultText(address)));
     GetDlgItem(IDC_IP_ADDRESS)->setFocus();
     QApplication::restoreOverrideCursor();

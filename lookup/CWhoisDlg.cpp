@@ -32,7 +32,7 @@ void CWhoisDlg::OnStart() {
     SetDlgItemText(IDC_WHOIS_RESULT, QString());
     // Each query gets its own block, so nothing of an earlier one can reach it.
     auto link = std::make_shared<ThreadLink>();
-    const std::string address = GetDlgItemText(IDC_IP_ADDRESS).left(15).toStdString();
+    const std::string address = AddressText().toStdString();
     std::snprintf(link->address, sizeof link->address, "%s", address.c_str());
     link->status.store(1);
     link->hwnd = Handle();

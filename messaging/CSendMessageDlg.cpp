@@ -5,11 +5,6 @@
 #include "platform/IpAddressWidget.h"
 #include "res/Resource.h"
 
-namespace {
-constexpr const char* kNoAddress = "0.0.0.0";
-constexpr size_t kMaxAddressChars = 15;
-}  // namespace
-
 CSendMessageDlg::CSendMessageDlg() : CDialogBase(IDD_SEND_MESSAGE, nullptr) {
     connect(Item<QLineEdit>(IDC_RECIPIENT_NAME), &QLineEdit::textChanged, this, [this] { UpdateSendButton(); });
     connect(Item<QLineEdit>(IDC_MESSAGE_TEXT), &QLineEdit::textChanged, this, [this] { UpdateSendButton(); });
@@ -40,8 +35,8 @@ bool CSendMessageDlg::OnInitDialog() {
 
 bool CSendMessageDlg::CanSend() const {
     if (GetDlgItemText(IDC_RECIPIENT_NAME).isEmpty()) {
-        const QString address = GetDlgItemText(IDC_IP_ADDRESS);
-        if (address.isEmpty() || address == QLatin1String(kNoAddress)) return false;
+        const QString address = AddressText();
+        if (address.isEmpty() || address == QLatin1String(NO_ADDRESS)) return false;
     }
     return !GetDlgItemText(IDC_MESSAGE_TEXT).isEmpty();
 }
@@ -49,12 +44,12 @@ bool CSendMessageDlg::CanSend() const {
 void CSendMessageDlg::UpdateSendButton() { GetDlgItem(IDOK)->setEnabled(CanSend()); }
 
 void CSendMessageDlg::OnOK() {
-    addressText = GetDlgItemText(IDC_IP_ADDRESS).left(kMaxAddressChars).toStdString();
+    addressText = AddressText().toStdString();
     DoDataExchange(true);
     EndDialog(IDOK);
 }
 
 void CSendMessageDlg::DeliverMessages(const Send& sendMessenger, const Send& sendPeer) const {
     if (!recipientName.empty()) sendMessenger(recipientName, messageText);
-    if (addressText != kNoAddress) sendPeer(addressText, messageText);
+    if (addressText != NO_ADDRESS) sendPeer(addressText, messageText);
 }

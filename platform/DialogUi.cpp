@@ -182,11 +182,13 @@ void CDialogBase::SetDlgItemText(int id, const QString& text) {
     else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) ip->setAddress(text);
 }
 
+QString CDialogBase::AddressText() const { return GetDlgItemText(IDC_IP_ADDRESS).left(15); }
+
 void CDialogBase::EnableWithAddress(int buttonId) {
     auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS);
     QWidget* button = GetDlgItem(buttonId);
     if (!ip || !button) return;
-    auto apply = [ip, button] { button->setEnabled(ip->text().left(15) != QLatin1String("0.0.0.0")); };
+    auto apply = [this, button] { button->setEnabled(AddressText() != QLatin1String(NO_ADDRESS)); };
     if (!button->property("followsAddress").toBool()) {
         button->setProperty("followsAddress", true);
         connect(ip, &IpAddressWidget::fieldChanged, button, apply);

@@ -42,6 +42,9 @@ public:
     T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
 
     void SetDlgItemText(int id, const QString& text);
+    // The IPv4 address control's text as the dialogs take it: at most 15 characters
+    // (a dotted address), NO_ADDRESS when its fields are blank.
+    QString AddressText() const;
     // The rule of every dialog with an IPv4 address control: a button that needs an
     // address is enabled exactly while the control's text is not "0.0.0.0". Applies it
     // now and at every change of the control.

@@ -4,6 +4,9 @@
 
 class QLineEdit;
 
+// The text of a control whose fields are blank: no address.
+inline constexpr const char* NO_ADDRESS = "0.0.0.0";
+
 // Four-field IPv4 address entry. Blank fields read as 0, so an empty control's text is
 // "0.0.0.0", which every dialog takes to mean "no address".
 class IpAddressWidget : public QFrame {
