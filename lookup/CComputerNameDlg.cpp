@@ -7,12 +7,8 @@
 #include "platform/IpAddressWidget.h"
 
 CComputerNameDlg::CComputerNameDlg(QWidget* parent) : CDialogBase(IDD_COMPUTER_NAME, parent) {
-    if (auto* result = Item<QLabel>(IDC_NAME_RESULT)) {
-        // A name comes from the resolver, so it is never read as markup.
-        result->setTextFormat(Qt::PlainText);
-        result->setWordWrap(true);
-        result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    }
+    // Like every static text, the name is plain text, wrapped at the control's width.
+    if (auto* result = Item<QLabel>(IDC_NAME_RESULT)) result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 bool CComputerNameDlg::OnInitDialog() {

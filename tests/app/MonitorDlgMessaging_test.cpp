@@ -1,7 +1,14 @@
-// Messages through the main window: the mailslot shown one message per tick, a second
-// copy without a mailslot, the send-message command both ways with the peer message
-// confirmed once, and a message from another computer on a test LAN.
+// Messages through the main window: the mailslot shown one message per tick, markup
+// shown as text in a box that fits the screen, a second copy without a mailslot, the
+// send-message command both ways with the peer message confirmed once, and a message
+// from another computer on a test LAN.
+#include <QClipboard>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextEdit>
 
 #include "messaging/MessengerNetns.h"
 #include "support/MonitorHarness.h"
@@ -17,6 +24,21 @@ Boxes Seen(const MessageBoxRecorder& r) {
 }
 
 const std::string kStamp = "2024년 3월 5일 09:07:02에 ";
+
+// Runs `look` on the next real message box from inside its loop once the loop has
+// turned a few times more, then closes the box.
+void OnNextRealBox(std::function<void(QDialog*, QTextEdit*)> look) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, look = std::move(look), turns = 0]() mutable {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QStringLiteral("tolvaraMessageBox") || ++turns < 5) return;
+        poll->deleteLater();
+        if (auto* view = box->findChild<QTextEdit*>()) look(box, view);
+        else ADD_FAILURE() << "no text in the box";
+        box->reject();
+    });
+    poll->start(10);
+}
 
 class MessagingTest : public MonitorWindowTest {};
 
@@ -40,6 +62,41 @@ TEST_F(MessagingTest, MailslotShowsOneWaitingMessagePerTick) {
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_EQ(boxes.boxes[0].owner, &dlg);
     EXPECT_EQ(boxes.boxes[0].style, MB_OK | MB_TOPMOST);
+}
+
+// A sender name of markup reaches a real box as the characters it is made of, and the
+// box's loop goes on serving the window (an image naming /dev/zero, were it loaded,
+// would never let it).
+TEST_F(MessagingTest, MarkupInAMessageIsShownAsItsCharacters) {
+    TestMonitorDlg dlg(kWithMailslot);
+    ASSERT_TRUE(dlg.Initialize());
+    const std::string sender = "<img src=\"/dev/zero\"><b>x</b>";
+    ASSERT_TRUE(WriteLocalMailslot(dlg.Options().mailslotName, sender + std::string("\0PC2\0hi", 7)));
+    ProcessEventsFor(50);
+    QString shown;
+    OnNextRealBox([&](QDialog* box, QTextEdit* view) { box->grab(), shown = view->toPlainText(); });
+    dlg.OnTimer(TIMER_MAILSLOT);
+    EXPECT_EQ(shown.toStdString(), kStamp + sender + "이(가) PC2에게 보낸 메시지\n\n hi");
+}
+
+// Many lines scroll and a word too long for a line wraps anywhere: the box and its
+// button stay on the screen, and the text can be selected and copied, not edited.
+TEST_F(MessagingTest, ABoxOfAnyTextFitsTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QString& text : {QString(480, QLatin1Char('\n')) + QStringLiteral("end"), QString(1100, QLatin1Char('7'))}) {
+        OnNextRealBox([&](QDialog* box, QTextEdit* view) {
+            auto* ok = box->findChild<QPushButton*>();
+            EXPECT_TRUE(screen.contains(box->frameGeometry()));
+            EXPECT_TRUE(screen.contains(QRect(ok->mapToGlobal(QPoint()), ok->size())));
+            EXPECT_LE(view->document()->size().width(), view->viewport()->width());  // nothing cut off
+            EXPECT_EQ(view->verticalScrollBar()->maximum() > 0, text.endsWith(QStringLiteral("end")));
+            for (QKeySequence key : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Delete})
+                QTest::keySequence(view, key);
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+            EXPECT_EQ(view->toPlainText(), text);
+        });
+        ShowMessageBox(nullptr, text, QStringLiteral("Tolvara 메시지 서비스"), MB_OK | MB_TOPMOST);
+    }
 }
 
 TEST_F(MessagingTest, ASecondCopyRunsWithoutTheMailslotTimer) {
