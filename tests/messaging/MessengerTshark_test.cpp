@@ -16,9 +16,9 @@ TEST(MessengerTshark, DecodesAsMailslotWritesToMessenger) {
     const std::string link = ShellOutput("ip -n " + lan.ns[1].name() + " -o link show type veth");
     const std::string veth = link.substr(link.find(": ") + 2, link.find('@') - link.find(": ") - 2);
     std::thread tshark([&] {
-        std::system(("ip netns exec " + lan.ns[1].name() + " tshark -i " + veth +
-                     " -f 'udp port 138' -c 2 -a duration:30 -w " + capture + " >" + log + " 2>&1")
-                        .c_str());
+        (void)!std::system(("ip netns exec " + lan.ns[1].name() + " tshark -i " + veth +
+                            " -f 'udp port 138' -c 2 -a duration:30 -w " + capture + " >" + log + " 2>&1")
+                               .c_str());
     });
     for (int i = 0; i < 400 && ReadWholeFile(log).find("Capturing on") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

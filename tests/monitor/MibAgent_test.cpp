@@ -683,7 +683,7 @@ std::set<Oid> MappedInstances(const char* path, bool tcp) {
     FILE* f = std::fopen(path, "r");
     if (f == nullptr) return out;
     char line[512];
-    std::fgets(line, sizeof line, f);  // header
+    (void)!std::fgets(line, sizeof line, f);  // the header; without one no row follows
     while (std::fgets(line, sizeof line, f)) {
         char local[33], remote[33];
         unsigned lport, rport;
