@@ -14,6 +14,7 @@
 #include "log/AccessLog.h"
 #include "platform/Messages.h"
 #include "platform/PopupMenuUi.h"
+#include "platform/Privileges.h"
 #include "platform/TextUtil.h"
 #include "platform/VantleUi.h"
 #include "res/BitmapsUi.h"
@@ -87,6 +88,7 @@ bool CMonitorDlg::OnInitDialog() {
 
     AddTrayIcon();
     OpenMessengerMailslot();
+    ReleaseNetbiosDatagramSocket();  // kept for the LAN receiver, if it did not start
 
     CListCtrl& connList = monitor_.connList;
     connList.SetExtendedStyle(LVS_EX_FULLROWSELECT);

@@ -14,6 +14,7 @@
 
 #include "friends/Icmp.h"
 #include "platform/Messages.h"
+#include "platform/Privileges.h"
 #include "platform/TextUtil.h"
 
 namespace {
@@ -41,7 +42,7 @@ public:
 
 private:
     bool OpenRaw() {
-        fd_ = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        fd_ = OpenRawIcmpSocket();
         if (fd_ < 0) return false;
         raw_ = true;
         // Without the filter a ping of one of our own addresses reads our own request

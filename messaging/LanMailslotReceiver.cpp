@@ -11,25 +11,11 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Privileges.h"
+
 namespace {
 
 constexpr int HAND_OVER_WAIT_MS = 1000;
-
-int BindDatagramPort(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    // Samba's nmbd holds the port too; with this option both sockets get the broadcasts.
-    const int on = 1;
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(port);
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 }  // namespace
 
@@ -75,7 +61,9 @@ void CLanMailslotReceiver::Run() {
 
 std::unique_ptr<CLanMailslotReceiver> StartLanMailslotReceiver(const CMessengerMailslot& mailslot,
                                                                const LanReceiverConfig& config) {
-    const int socketFd = BindDatagramPort(config.port);
+    // Port 138 was bound at start, while the process still had the capability for it.
+    int socketFd = config.port == NETBIOS_DATAGRAM_PORT ? TakeNetbiosDatagramSocket() : -1;
+    if (socketFd < 0) socketFd = BindSharedUdpPort(config.port);
     if (socketFd < 0) return nullptr;
     const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0) {
