@@ -62,9 +62,9 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
 }
 
 CMonitorDlg::~CMonitorDlg() {
-    // Workers that still hold the handle (the peer receiver among them) see a window
-    // that is gone.
+    // Workers that still hold the handle see a window that is gone.
     Handle().Invalidate();
+    StopWorkers();
 }
 
 void CMonitorDlg::Step(const char* name) const {
@@ -118,7 +118,6 @@ bool CMonitorDlg::OnInitDialog() {
     if (messaging_.mailslot) SetTimer(TIMER_MAILSLOT, 3000);
 
     messaging_.peerLink->hwnd = Handle();
-    messaging_.peerLink->status = 0;
     StartPeerReceiver();
 
     RefreshConnections();
@@ -252,6 +251,7 @@ void CMonitorDlg::DestroyWindow() {
     Step("DestroyWindow");
     destroyed_ = true;
     Handle().Invalidate();
+    StopWorkers();
     refreshTimer_.stop();
     mailslotTimer_.stop();
     hide();

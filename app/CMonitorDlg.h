@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/MonitorSettings.h"
 #include "friends/PingWorker.h"
@@ -77,6 +78,7 @@ struct MessagingPart {
     QSocketNotifier* arrivals = nullptr;           // drains the mailslot as messages arrive
     std::unique_ptr<CLanMailslotReceiver> lan;     // null where port 138 cannot be bound
     std::shared_ptr<ThreadLink> peerLink = std::make_shared<ThreadLink>();
+    std::vector<std::weak_ptr<ThreadLink>> sends;  // Messenger sends whose workers may still run
 };
 
 // Friend list and ping
@@ -158,6 +160,7 @@ private:
     void CreateAdvertisingControl();
     void DeleteImageList();
     void DestroyWindow();
+    void StopWorkers();
     void WriteSettings();
     std::string WorkFile(const char* name) const;
 

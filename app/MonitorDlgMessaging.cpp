@@ -50,11 +50,21 @@ void CMonitorDlg::SendMessengerMessage(const std::string& recipient, const std::
     MessengerSendConfig config;
     config.localMailslot = options_.mailslotName;
     config.smbConf = options_.smbConf;
-    ::SendMessengerMessage(recipient, text, std::move(config));
+    auto& sends = messaging_.sends;
+    std::erase_if(sends, [](const std::weak_ptr<ThreadLink>& send) { return send.expired(); });
+    sends.push_back(::SendMessengerMessage(recipient, text, std::move(config)));
 }
 
-// The receiver lives as long as the process; it holds only the shared block and
-// ends at its next time-out once the window is gone.
+// Every worker ends at once, its socket shut down; none has anything left to post.
+void CMonitorDlg::StopWorkers() {
+    messaging_.peerLink->Stop();
+    friends_.ping->Stop();
+    for (const std::weak_ptr<ThreadLink>& send : messaging_.sends)
+        if (const auto link = send.lock()) link->Stop();
+}
+
+// The receiver holds only the shared block; it ends when the window stops it, or at
+// its next time-out once the window is gone.
 void CMonitorDlg::StartPeerReceiver() { std::thread(PeerReceiverThread, messaging_.peerLink, options_.peerPort).detach(); }
 
 void CMonitorDlg::OnPeerMessage(const PostedMessage&) {

@@ -137,15 +137,15 @@ std::string PingOnce(std::string_view address, PingSocketKind kind) {
 
 void StartPingWorker(const std::shared_ptr<PingBlock>& block, PingSocketKind kind) {
     std::string address(block->address, ::strnlen(block->address, sizeof block->address));
-    const WindowRef hwnd = block->hwnd;
     try {
         // The socket is closed before the post: the next worker binds the same
         // identifier on a ping socket.
-        std::thread([hwnd, address = std::move(address), kind] {
-            hwnd.PostMessage(WM_PING_RESULT, 0, PingOnce(address, kind));
+        std::thread([block, address = std::move(address), kind] {
+            const std::string result = PingOnce(address, kind);
+            block->Post(WM_PING_RESULT, result);
         }).detach();
     } catch (const std::system_error&) {
-        hwnd.PostMessage(WM_PING_RESULT, 0, PING_FAILED);
+        block->Post(WM_PING_RESULT, PING_FAILED);
     }
 }
 

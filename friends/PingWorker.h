@@ -4,15 +4,15 @@
 #include <string>
 #include <string_view>
 
-#include "platform/WindowRef.h"
+#include "platform/ThreadLink.h"
 
-// The block the main window shares with the ping worker: the row being pinged, the
-// window the result goes to, and that row's address. The window writes it only while
-// no worker runs (before starting one, and in the result handler).
-struct PingBlock {
+// The block the main window shares with the ping worker: a ThreadLink (the window the
+// result goes to, the address being pinged, the stop request) and the row being pinged.
+// The window writes it only while no worker runs (before starting one, and in the
+// result handler). The worker's socket is not attached to it: its wait is bounded by
+// the one second anyway, and a socket shared with later pings must not be shut down.
+struct PingBlock : ThreadLink {
     int row = 0;
-    WindowRef hwnd;
-    char address[16] = {};
 };
 
 // Shown for a ping that could not be made at all (no socket may be opened, the address
@@ -29,10 +29,10 @@ enum class PingSocketKind { Automatic, Raw, Ping };
 // Blocks for up to about two seconds.
 std::string PingOnce(std::string_view address, PingSocketKind kind = PingSocketKind::Automatic);
 
-// Pings block->address once on a detached thread and posts WM_PING_RESULT to
-// block->hwnd, wParam 0, the result word as payload. Exactly one result is posted for
-// every call (also when no thread can be started), so a pass never stalls. The address
-// and window are read before this returns.
+// Pings block->address once on a detached thread and posts WM_PING_RESULT through the
+// block, wParam 0, the result word as payload. Exactly one result is posted for every
+// call (also when no thread can be started), so a pass never stalls, until the block
+// is stopped. The address is read before this returns.
 void StartPingWorker(const std::shared_ptr<PingBlock>& block, PingSocketKind kind = PingSocketKind::Automatic);
 
 // Copies at most 15 characters of an address into the block.

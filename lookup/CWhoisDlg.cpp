@@ -10,8 +10,8 @@
 CWhoisDlg::CWhoisDlg(QWidget* parent) : CDialogBase(IDD_WHOIS, parent) {}
 
 CWhoisDlg::~CWhoisDlg() {
-    // Any way of closing stops the worker; it keeps its own hold on the block.
-    if (link_) link_->status.store(-1);
+    // Any way of closing stops the worker at once; it keeps its own hold on the block.
+    if (link_) link_->Stop();
 }
 
 bool CWhoisDlg::OnInitDialog() {
@@ -34,7 +34,6 @@ void CWhoisDlg::OnStart() {
     auto link = std::make_shared<ThreadLink>();
     const std::string address = AddressText().toStdString();
     std::snprintf(link->address, sizeof link->address, "%s", address.c_str());
-    link->status.store(1);
     link->hwnd = Handle();
     GetDlgItem(IDC_IP_ADDRESS)->setEnabled(false);
     GetDlgItem(IDC_START_WHOIS)->setEnabled(false);
@@ -71,7 +70,7 @@ void CWhoisDlg::SetIdle() {
 }
 
 void CWhoisDlg::OnCancel() {
-    if (link_) link_->status.store(-1);
+    if (link_) link_->Stop();
     link_.reset();
     CDialogBase::OnCancel();
 }

@@ -139,7 +139,7 @@ bool FindReferral(std::string_view reply, WhoisEndpoint& next) {
         value = value.substr(0, value.find_first_of(" \t"));
         if (StartsWithNoCase(value, "whois://")) value.remove_prefix(8);
         if (!value.empty() && value.back() == '/') value.remove_suffix(1);
-        found = ParseWhoisEndpoint(value, WHOIS_PORT, next);
+        found = ParseWhoisEndpoint(value, WHOIS_PORT, next) && next.port == WHOIS_PORT;
         return false;
     });
     return found;

@@ -42,6 +42,9 @@ struct WhoisConfig {
     // False when a variable is set but unreadable: every query then fails rather than
     // going to a server nobody chose.
     bool valid = true;
+    // How long a connection may take to be made, and each read to bring something.
+    int connectTimeoutMs = 10'000;
+    int readTimeoutMs = 30'000;
 };
 
 // From the two settings' values (null or empty for unset): formServer is
@@ -61,7 +64,8 @@ std::string WithCrLf(std::string_view text);
 // The form reply's record: from the first "query:" up to the first "</pre>" after it,
 // with CR LF line ends. False when either marker is missing.
 bool ExtractWhoisRecord(std::string_view reply, std::string& record);
-// The server a "refer:" line names (port 43 unless it says otherwise).
+// The server a "refer:" line names, on port 43. A referral that names another port is
+// not followed: a hostile server could aim the query at any service of any host.
 bool FindReferral(std::string_view reply, WhoisEndpoint& next);
 // A reply holds a record when some line is neither blank nor a comment ('%' or '#').
 bool HasWhoisRecord(std::string_view reply);

@@ -1,13 +1,16 @@
 #include "lookup/WhoisWorker.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -18,37 +21,37 @@
 
 namespace {
 
-class Socket {
-public:
-    Socket() = default;
-    ~Socket() { Close(); }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    void Reset(int fd) {
-        Close();
-        fd_ = fd;
+using Clock = std::chrono::steady_clock;
+
+// Waits until the socket is ready for `events` or timeoutMs pass. A Stop of the link
+// shuts the socket down, which makes it ready at once.
+bool WaitReady(int fd, short events, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
     }
-    void Close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    int fd() const { return fd_; }
+}
 
-private:
-    int fd_ = -1;
-};
-
-bool MayGoOn(const ThreadLink& link) { return link.hwnd.IsWindow() && link.status.load() > 0; }
-
-bool ConnectTo(Socket& s, const sockaddr* address, socklen_t length) {
-    s.Reset(::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+bool ConnectTo(LinkedSocket& s, const sockaddr* address, socklen_t length, int timeoutMs) {
+    s.Reset(::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (s.fd() < 0) return false;
-    if (::connect(s.fd(), address, length) == 0) return true;
-    s.Close();
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    const bool connected =
+        ::connect(s.fd(), address, length) == 0 ||
+        (errno == EINPROGRESS && WaitReady(s.fd(), POLLOUT, timeoutMs) &&
+         ::getsockopt(s.fd(), SOL_SOCKET, SO_ERROR, &error, &errorLength) == 0 && error == 0);
+    // Blocking again for the short request; the reply is waited for by poll.
+    if (connected && ::fcntl(s.fd(), F_SETFL, ::fcntl(s.fd(), F_GETFL) & ~O_NONBLOCK) == 0) return true;
+    s.Reset();
     return false;
 }
 
-bool ConnectToName(Socket& s, const WhoisEndpoint& server, const ThreadLink& link) {
+bool ConnectToName(LinkedSocket& s, const WhoisEndpoint& server, const ThreadLink& link, int timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -58,13 +61,13 @@ bool ConnectToName(Socket& s, const WhoisEndpoint& server, const ThreadLink& lin
     addrinfo* found = nullptr;
     if (::getaddrinfo(server.host.c_str(), std::to_string(server.port).c_str(), &hints, &found) != 0) return false;
     bool connected = false;
-    for (const addrinfo* a = found; a && !connected && MayGoOn(link); a = a->ai_next)
-        connected = ConnectTo(s, a->ai_addr, a->ai_addrlen);
+    for (const addrinfo* a = found; a && !connected && link.MayGoOn(); a = a->ai_next)
+        connected = ConnectTo(s, a->ai_addr, a->ai_addrlen, timeoutMs);
     ::freeaddrinfo(found);
     return connected;
 }
 
-void SendAll(const Socket& s, const std::string& bytes) {
+void SendAll(const LinkedSocket& s, const std::string& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         // A server that has already closed must not kill the program with SIGPIPE.
@@ -75,17 +78,21 @@ void SendAll(const Socket& s, const std::string& bytes) {
     }
 }
 
-// Appends the server's answer to reply, at most limit bytes in all.
-void Receive(const Socket& s, const ThreadLink& link, size_t limit, bool endOfPage, std::string& reply) {
-    while (MayGoOn(link)) {
+// Appends the server's answer to reply, at most limit bytes in all. A read that waits
+// longer than the time-out ends it like a failed receive.
+void Receive(const LinkedSocket& s, const ThreadLink& link, size_t limit, bool endOfPage, int timeoutMs,
+             std::string& reply) {
+    while (link.MayGoOn()) {
         const size_t old = reply.size();
         if (old >= limit) return;  // full: what arrived is shown
+        if (!WaitReady(s.fd(), POLLIN, timeoutMs)) return;
         reply.resize(old + std::min(limit - old, WHOIS_RECEIVE_PIECE));
         ssize_t n;
-        do n = ::recv(s.fd(), reply.data() + old, reply.size() - old, 0);
+        do n = ::recv(s.fd(), reply.data() + old, reply.size() - old, MSG_DONTWAIT);
         while (n < 0 && errno == EINTR);
         reply.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
-        if (!link.hwnd.IsWindow() || link.status.load() < 0) return;
+        if (!link.MayGoOn()) return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         if (n < 0) return;
         // Looking back over the previous piece's tail finds a marker split between two.
         if (endOfPage && ContainsEndOfPage(std::string_view(reply).substr(old > 6 ? old - 6 : 0))) return;
@@ -93,36 +100,37 @@ void Receive(const Socket& s, const ThreadLink& link, size_t limit, bool endOfPa
     }
 }
 
-std::string AskForm(const WhoisEndpoint& server, const std::string& address, const ThreadLink& link) {
+std::string AskForm(const WhoisConfig& config, const std::string& address, ThreadLink& link) {
     std::string reply;
     reply.reserve(WHOIS_REPLY_SIZE);
     uint32_t networkOrder = 0;
-    if (!ParseDottedIPv4(server.host, networkOrder)) return reply;
+    if (!ParseDottedIPv4(config.server.host, networkOrder)) return reply;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_port = htons(server.port);
+    sa.sin_port = htons(config.server.port);
     sa.sin_addr.s_addr = networkOrder;
-    Socket s;
-    if (!ConnectTo(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa)) return reply;
-    SendAll(s, FormatWhoisRequest(server.host, address));
-    Receive(s, link, WHOIS_FORM_REPLY_LIMIT, true, reply);
+    LinkedSocket s(link);
+    if (!ConnectTo(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa, config.connectTimeoutMs)) return reply;
+    SendAll(s, FormatWhoisRequest(config.server.host, address));
+    Receive(s, link, WHOIS_FORM_REPLY_LIMIT, true, config.readTimeoutMs, reply);
     return reply;
 }
 
-std::string AskWhoisServer(const WhoisEndpoint& server, const std::string& address, const ThreadLink& link) {
+std::string AskWhoisServer(const WhoisEndpoint& server, const WhoisConfig& config, const std::string& address,
+                           ThreadLink& link) {
     std::string reply;
-    Socket s;
-    if (!ConnectToName(s, server, link)) return reply;
+    LinkedSocket s(link);
+    if (!ConnectToName(s, server, link, config.connectTimeoutMs)) return reply;
     SendAll(s, WhoisQueryLine(address));
-    Receive(s, link, WHOIS_RECORD_REPLY_LIMIT, false, reply);
+    Receive(s, link, WHOIS_RECORD_REPLY_LIMIT, false, config.readTimeoutMs, reply);
     return reply;
 }
 
-std::string AskWithReferral(const WhoisEndpoint& root, const std::string& address, const ThreadLink& link) {
-    std::string reply = AskWhoisServer(root, address, link);
+std::string AskWithReferral(const WhoisConfig& config, const std::string& address, ThreadLink& link) {
+    std::string reply = AskWhoisServer(config.server, config, address, link);
     WhoisEndpoint next;
     // One referral only: a chain of them could send the query round in circles.
-    if (MayGoOn(link) && FindReferral(reply, next)) reply = AskWhoisServer(next, address, link);
+    if (link.MayGoOn() && FindReferral(reply, next)) reply = AskWhoisServer(next, config, address, link);
     return reply;
 }
 
@@ -134,12 +142,10 @@ void RunWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {
     // Only a dotted address goes on the wire, so nothing else can ride along in the
     // request or the query line.
     if (config.valid && IsDottedIPv4(address)) {
-        reply = config.protocol == WhoisProtocol::Form ? AskForm(config.server, address, *link)
-                                                       : AskWithReferral(config.server, address, *link);
+        reply = config.protocol == WhoisProtocol::Form ? AskForm(config, address, *link)
+                                                       : AskWithReferral(config, address, *link);
     }
-    if (!MayGoOn(*link)) return;
-    link->text = std::make_unique<std::string>(std::move(reply));
-    if (!link->hwnd.PostMessage(WM_WHOIS_DONE, 0, {})) link->text.reset();
+    if (link->MayGoOn()) link->HandOver(WM_WHOIS_DONE, std::move(reply));
 }
 
 bool StartWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {

@@ -42,10 +42,12 @@ std::vector<Interface> BroadcastInterfaces() {
     return out;
 }
 
+// The worker's socket, attached to its link, so a stop ends a name query's wait at once.
 class UdpSender {
 public:
-    UdpSender() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    explicit UdpSender(ThreadLink& link) : link_(link), socket_(link) {
+        socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        fd_ = socket_.fd();
         if (fd_ < 0) return;
         const int on = 1;
         sockaddr_in any{};
@@ -55,19 +57,14 @@ public:
         if (::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
             ::bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&any), &length) != 0) {
-            ::close(fd_);
+            socket_.Reset();
             fd_ = -1;
             return;
         }
         port_ = ntohs(any.sin_port);
     }
-    ~UdpSender() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UdpSender(const UdpSender&) = delete;
-    UdpSender& operator=(const UdpSender&) = delete;
 
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return fd_ >= 0 && !link_.StopRequested(); }
     uint16_t port() const { return port_; }
 
     bool SendTo(std::string_view payload, uint32_t address, uint16_t port) const {
@@ -89,7 +86,7 @@ public:
         for (int attempt = 0; attempt < config.queryTries; ++attempt) {
             if (!SendTo(*query, broadcast, config.namePort)) return std::nullopt;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.queryWaitMs);
-            for (;;) {
+            while (!link_.StopRequested()) {
                 const auto left =
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
                 if (left.count() <= 0) break;
@@ -113,6 +110,8 @@ public:
     }
 
 private:
+    const ThreadLink& link_;
+    LinkedSocket socket_;
     int fd_ = -1;
     uint16_t port_ = 0;
 };
@@ -123,6 +122,12 @@ bool SameName(std::string_view a, std::string_view b) { return NetbiosUpper(a) =
 
 std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient, std::string_view utf8Text,
                                                     const MessengerSendConfig& config) {
+    ThreadLink link;
+    return DeliverMessengerMessage(recipient, utf8Text, config, link);
+}
+
+std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient, std::string_view utf8Text,
+                                                    const MessengerSendConfig& config, ThreadLink& link) {
     std::vector<MessengerRoute> routes;
     const NetbiosNames names = ReadNetbiosNames(config.smbConf);
     const std::string to = Utf8ToCp949(recipient);
@@ -135,7 +140,7 @@ std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient
     }
     if (!EncodeNetbiosName(to, NB_SUFFIX_MESSENGER) || !EncodeNetbiosName(names.computer, NB_SUFFIX_COMPUTER))
         return routes;
-    UdpSender udp;
+    UdpSender udp(link);
     if (!udp.ok()) return routes;
 
     MailslotDatagram datagram;
@@ -153,6 +158,7 @@ std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient
 
     const bool workgroup = SameName(to, names.workgroup);
     for (const Interface& iface : BroadcastInterfaces()) {
+        if (!udp.ok()) break;
         datagram.sourceIp = iface.address;
         if (workgroup) {
             send(NB_DIRECT_GROUP, NB_SUFFIX_COMPUTER, iface.broadcast, MessengerRoute::Workgroup);
@@ -172,13 +178,16 @@ std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient
     return routes;
 }
 
-void SendMessengerMessage(const std::string& recipient, std::string_view utf8Text, MessengerSendConfig config) {
+std::shared_ptr<ThreadLink> SendMessengerMessage(const std::string& recipient, std::string_view utf8Text,
+                                                 MessengerSendConfig config) {
+    auto link = std::make_shared<ThreadLink>();
     try {
-        std::thread([recipient, text = std::string(utf8Text), config = std::move(config)] {
-            const auto routes = DeliverMessengerMessage(recipient, text, config);
+        std::thread([link, recipient, text = std::string(utf8Text), config = std::move(config)] {
+            const auto routes = DeliverMessengerMessage(recipient, text, config, *link);
             if (config.finished) config.finished(routes);
         }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: the message is lost, as a send that cannot open is.
     }
+    return link;
 }

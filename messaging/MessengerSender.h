@@ -4,6 +4,7 @@
 // NetBIOS datagram on every broadcast-capable IPv4 interface.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "messaging/ComputerName.h"
 #include "messaging/MessengerMailslot.h"
 #include "messaging/NetbiosDatagram.h"
+#include "platform/ThreadLink.h"
 
 // How one copy of the message went out.
 enum class MessengerRoute {
@@ -37,6 +39,12 @@ struct MessengerSendConfig {
 // and the text, all in CP949. A recipient that is empty or over 15 bytes sends nothing.
 std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient, std::string_view utf8Text,
                                                     const MessengerSendConfig& config = {});
+// The same on a worker's link: once it is stopped, a name query's wait ends at once and
+// nothing more is sent.
+std::vector<MessengerRoute> DeliverMessengerMessage(const std::string& recipient, std::string_view utf8Text,
+                                                    const MessengerSendConfig& config, ThreadLink& link);
 
-// The same on a detached worker; returns at once and reports nothing.
-void SendMessengerMessage(const std::string& recipient, std::string_view utf8Text, MessengerSendConfig config = {});
+// The same on a detached worker; returns at once with the worker's link, for stopping
+// it, and reports nothing.
+std::shared_ptr<ThreadLink> SendMessengerMessage(const std::string& recipient, std::string_view utf8Text,
+                                                 MessengerSendConfig config = {});

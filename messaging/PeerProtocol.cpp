@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "platform/Messages.h"
 #include "platform/TextUtil.h"
@@ -93,49 +92,40 @@ void SendPeerDatagram(const std::string& address, std::string_view utf8Text, uin
 
 int PeerReceiverThread(std::shared_ptr<ThreadLink> link, uint16_t port) {
     ThreadLink& shared = *link;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    // The time-out is what lets the loop notice a closed window or a stop request.
+    LinkedSocket s(shared);
+    s.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (s.fd() < 0) return -1;
+    // The time-out is what lets the loop notice a closed window.
     const timeval timeout{2, 0};
-    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    (void)::setsockopt(s.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::bind(s.fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return -1;
     char buffer[kReceiveBufferBytes];
-    while (shared.hwnd.IsWindow() && shared.status.load() >= 0) {
+    while (shared.MayGoOn()) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const ssize_t n = ::recvfrom(s.fd(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0) continue;
         std::optional<std::string> text = ParsePeerDatagram(std::string_view(buffer, static_cast<size_t>(n)));
         if (!text) continue;
-        shared.text = std::make_unique<std::string>(std::move(*text));
         std::snprintf(shared.address, sizeof shared.address, "%s", FormatDottedIPv4(from.sin_addr.s_addr).c_str());
-        shared.status.store(1);
-        if (!shared.hwnd.PostMessage(WM_PEER_MESSAGE)) {
-            shared.text.reset();
-            break;
-        }
         // One message on screen at a time; the next waits in the socket's queue. A window
-        // that goes away with its box open never answers, so stop waiting for it.
-        while (shared.status.load() == 1 && shared.hwnd.IsWindow()) std::this_thread::sleep_for(kHandOverPoll);
+        // that goes away with its box open never answers, so the wait ends with it.
+        if (!shared.HandOver(WM_PEER_MESSAGE, std::move(*text)) || !shared.WaitUntilTakenBack(kHandOverPoll)) break;
     }
-    ::close(fd);
     return 0;
 }
 
 void HandlePeerMessage(ThreadLink& link, const LocalTime& now, const std::function<void(const std::string& boxText)>& showBox,
                        const std::function<void(const std::string& address, const std::string& text)>& send) {
-    if (link.status.load() != 1) return;
+    if (link.State() != WorkerState::Handed) return;
     const std::string text = link.text ? *link.text : std::string();
     const std::string address(link.address, ::strnlen(link.address, sizeof link.address));
     showBox(FormatPeerBoxText(now, address, text));
     if (!IsConfirmationText(text)) send(address, PEER_CONFIRM_TEXT);
     link.text.reset();
-    link.status.store(0);
+    link.TakeBack();
 }

@@ -37,14 +37,14 @@ std::string FormatPeerBoxText(const LocalTime& now, std::string_view address, st
 void SendPeerDatagram(const std::string& address, std::string_view utf8Text, uint16_t port = PEER_MESSAGE_PORT);
 
 // The receiver thread's routine. Returns -1 at once when the port cannot be bound, and 0
-// once the window is gone or the status word is negative (noticed within one 2 s
-// receive time-out). Between those it touches nothing but the link.
+// once the window is gone (noticed within one 2 s receive time-out) or has stopped the
+// link (at once: the socket is attached to it). Between those it touches nothing but
+// the link, handing each message over in it.
 int PeerReceiverThread(std::shared_ptr<ThreadLink> link, uint16_t port = PEER_MESSAGE_PORT);
 
 // The window's side of one handed-over message: shows the box text through showBox
 // (which returns once the user has closed the box), confirms to the sender through
-// send unless the text is itself a confirmation, then frees the text and sets the
-// status word back to 0, last, so the receiver goes on. Does nothing unless a message
-// is waiting (status 1).
+// send unless the text is itself a confirmation, then frees the text and takes the
+// link back, last, so the receiver goes on. Does nothing unless a message is handed.
 void HandlePeerMessage(ThreadLink& link, const LocalTime& now, const std::function<void(const std::string& boxText)>& showBox,
                        const std::function<void(const std::string& address, const std::string& text)>& send);

@@ -121,19 +121,26 @@ TEST_F(LookupDlgTest, WhoisShowsTheRecordOrTheFailureAndReturnsToIdle) {
     RunModal(dlg);
 }
 
-TEST_F(LookupDlgTest, CancelClosesAtOnceAndTheWorkerEndsWithoutTheDialog) {
-    // By the Cancel button with the dialog then destroyed, and by Escape with it kept.
-    for (const bool keep : {false, true}) {
-        ScriptedServer server({}, true);
+TEST_F(LookupDlgTest, CancelClosesAtOnceAndLeavesNoThreadOrSocketBehind) {
+    // By Escape with the dialog kept, and by the Cancel button with it then destroyed
+    // (and its own descriptors with it); the server never answers and never lets go.
+    for (const bool keep : {true, false}) {
+        SilentServer server;
         ::setenv("TOLVARA_WHOIS_SERVER", server.endpoint().c_str(), 1);
+        const ProcessCounts withoutDialog = ProcessCounts::Now();
         auto dlg = std::make_unique<CWhoisDlg>();
         dlg->SetPresetAddress("10.1.2.3");
         std::weak_ptr<ThreadLink> block;
+        ProcessCounts before;
         auto cancelled = std::chrono::steady_clock::now();
         AnswerNextModal([&](CDialogBase* d) {
+            before = ProcessCounts::Now();
             ClickButton(d, IDC_START_WHOIS);
-            ASSERT_TRUE(server.WaitForRequests(1));
             block = dlg->QueryLink();
+            // The worker's thread and socket, waiting for a reply.
+            const ProcessCounts querying{before.threads + 1, before.descriptors + 1};
+            ASSERT_TRUE(WaitFor([&] { return ProcessCounts::Now() == querying; }));
+            ProcessEventsFor(200);
             cancelled = std::chrono::steady_clock::now();
             if (keep) QTest::keyClick(d, Qt::Key_Escape);
             else ClickButton(d, IDCANCEL);
@@ -141,9 +148,11 @@ TEST_F(LookupDlgTest, CancelClosesAtOnceAndTheWorkerEndsWithoutTheDialog) {
         EXPECT_EQ(RunModal(*dlg), IDCANCEL);
         EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(1));
         if (!keep) dlg.reset();
-        // The worker waits in its receive until the server goes away, then ends alone.
-        server.Release();
-        EXPECT_TRUE(WaitFor([&] { return block.expired(); })) << keep;
+        EXPECT_TRUE(WaitFor([&] { return block.expired(); }, 500)) << keep;
+        const ProcessCounts expected = keep ? before : withoutDialog;
+        EXPECT_TRUE(WaitFor([&] { return ProcessCounts::Now() == expected; }, 500))
+            << keep << ": " << ProcessCounts::Now().threads << " threads and " << ProcessCounts::Now().descriptors
+            << " descriptors for " << expected.threads << " and " << expected.descriptors;
         ProcessEventsFor(100);
         if (keep) {
             EXPECT_EQ(dlg->GetDlgItemText(IDC_WHOIS_RESULT), kQuerying);

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
@@ -107,6 +109,26 @@ uint16_t RefusingPort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
     ::close(fd);  // bound, never listening, now free: a connection there is refused
     return ntohs(sa.sin_port);
+}
+
+SilentServer::SilentServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = Ipv4("127.0.0.1", 0);
+    socklen_t len = sizeof sa;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(listener_, 8) != 0)
+        throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+}
+
+SilentServer::~SilentServer() { ::close(listener_); }
+
+ProcessCounts ProcessCounts::Now() {
+    const auto count = [](const char* folder) {
+        const std::filesystem::directory_iterator entries(folder);
+        return static_cast<size_t>(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)));
+    };
+    return {count("/proc/self/task"), count("/proc/self/fd")};
 }
 
 ResolverSandbox::ResolverSandbox(const std::string& hostsLines) {

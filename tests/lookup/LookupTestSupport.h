@@ -48,6 +48,26 @@ private:
 // A port on 127.0.0.1 where nothing listens.
 uint16_t RefusingPort();
 
+// Listens on 127.0.0.1 and never accepts: the kernel completes each connection and
+// takes the request, and nothing ever answers. Holds no descriptor per connection.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int listener_ = -1;
+    uint16_t port_ = 0;
+};
+
+// This process's threads and open descriptors.
+struct ProcessCounts {
+    size_t threads = 0, descriptors = 0;
+    static ProcessCounts Now();
+    bool operator==(const ProcessCounts&) const = default;
+};
+
 // Stands for a window and counts what workers post to it.
 struct PostRecorder {
     PostRecorder() : window(WindowRef::Create([this](PostedMessage&&) { ++posts; })) {}

@@ -18,7 +18,6 @@ std::shared_ptr<ThreadLink> NewLink(const WindowRef& window, const char* address
     auto link = std::make_shared<ThreadLink>();
     std::snprintf(link->address, sizeof link->address, "%s", address);
     link->hwnd = window;
-    link->status.store(1);
     return link;
 }
 
@@ -133,22 +132,21 @@ TEST(WhoisFormTest, FailuresDeliverAnAnswerThatShowsAsFailed) {
     EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST(WhoisWorkerTest, CancelOrAClosedWindowMeansNothingIsPosted) {
-    for (const bool cancel : {true, false}) {
-        ScriptedServer server({}, true);
-        PostRecorder window;
-        auto link = NewLink(window.window);
-        std::weak_ptr<ThreadLink> block = link;
-        ASSERT_TRUE(StartWhoisWorker(link, FormAt(server)));
-        ASSERT_TRUE(server.WaitForRequests(1));
-        if (cancel) link->status.store(-1);
-        else window.window.Invalidate();
-        link.reset();
-        // The worker waits in its receive until the server goes away, then ends alone.
-        server.Release();
-        EXPECT_TRUE(WaitFor([&] { return block.expired(); })) << cancel;
-        EXPECT_EQ(window.posts, 0) << cancel;
-    }
+TEST(WhoisWorkerTest, AGoneWindowIsNoticedAtTheReadTimeOutAndNothingIsPosted) {
+    // The server takes the request and holds the connection without a word; a Stop, as
+    // the dialog's Cancel makes, is tested with the dialog.
+    ScriptedServer server({}, true);
+    PostRecorder window;
+    auto link = NewLink(window.window);
+    std::weak_ptr<ThreadLink> block = link;
+    WhoisConfig config = FormAt(server);
+    config.readTimeoutMs = 300;
+    ASSERT_TRUE(StartWhoisWorker(link, config));
+    ASSERT_TRUE(server.WaitForRequests(1));
+    window.window.Invalidate();
+    link.reset();
+    EXPECT_TRUE(WaitFor([&] { return block.expired(); }, 1000));
+    EXPECT_EQ(window.posts, 0);
 }
 
 TEST(WhoisConfigTest, UnreadableSettingsFailWithoutFallingBackToTheDefault) {
@@ -164,9 +162,16 @@ TEST(WhoisConfigTest, UnreadableSettingsFailWithoutFallingBackToTheDefault) {
 // that only this hosts file knows.
 TEST(WhoisPort43Test, ReferralIsFollowedOnceAndOnlyARecordIsShown) {
     if (const std::string why = NamespaceUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
-    ResolverSandbox sandbox("127.0.0.1 whois.root.test\n127.0.0.2 whois.registry.test\n127.0.0.3 whois.silent.test\n");
+    ResolverSandbox sandbox(
+        "127.0.0.1 whois.root.test\n127.0.0.2 whois.registry.test\n127.0.0.3 whois.silent.test\n"
+        "127.0.0.4 whois.dark.test\n");
     ASSERT_EQ(sandbox.error(), "");
-    const WhoisConfig config = WhoisConfigFrom(nullptr, "whois.root.test:43");
+    // whois.dark.test drops every packet, so only the connect time-out ends a wait there.
+    ASSERT_EQ(std::system("nft add table ip t && nft 'add chain ip t in { type filter hook input priority 0; }' && "
+                          "nft add rule ip t in ip daddr 127.0.0.4 drop"),
+              0);
+    WhoisConfig config = WhoisConfigFrom(nullptr, "whois.root.test:43");
+    config.connectTimeoutMs = 300;
     const std::string record = "inetnum:  10.1.2.0 - 10.1.2.255\r\n기관명:   한국 예제\n";
     for (const bool cp949 : {false, true}) {
         ScriptedServer root({"% root\n\nrefer:    whois://whois.registry.test\n\ninetnum: 10.0.0.0\n"}, false, 0,
@@ -182,12 +187,22 @@ TEST(WhoisPort43Test, ReferralIsFollowedOnceAndOnlyARecordIsShown) {
             << cp949;
     }
     // The registry has only comments, refuses, or has a name nobody knows; no root.
-    for (const std::string refer : {"whois.registry.test", "whois.silent.test", "whois.unknown.test", ""}) {
+    for (const std::string refer :
+         {"whois.registry.test", "whois.silent.test", "whois.dark.test", "whois.unknown.test", ""}) {
         ScriptedServer root({"refer: " + refer + "\ninetnum: 10.0.0.0\n"}, false, 0, "127.0.0.1", refer.empty() ? 0 : 43);
         ScriptedServer registry({"% no entries found\n"}, false, 0, "127.0.0.2", 43);
         const auto started = std::chrono::steady_clock::now();
         EXPECT_FALSE(WhoisShownText(WhoisProtocol::Rfc3912, AskToEnd(config)).has_value()) << refer;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << refer;
+    }
+    // A referral to another port (a mail server's, say) is not followed: the root's
+    // record is what shows.
+    {
+        const std::string rootReply = "refer: 127.0.0.2:25\ninetnum: 10.0.0.0\n";
+        ScriptedServer root({rootReply}, false, 0, "127.0.0.1", 43);
+        ScriptedServer mail({"220 mail\r\n"}, false, 0, "127.0.0.2", 25);
+        EXPECT_EQ(AskToEnd(config), rootReply);
+        EXPECT_TRUE(mail.Requests().empty());
     }
     // A UTF-8 reply cut inside its last character by a full buffer stays UTF-8.
     EXPECT_EQ(DecodeWhoisText(record.substr(0, record.size() - 2)), "inetnum:  10.1.2.0 - 10.1.2.255\r\n기관명:   한국 예");

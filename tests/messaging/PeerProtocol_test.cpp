@@ -46,16 +46,17 @@ struct Receiver {
     }
     ~Receiver() {
         link->hwnd.Invalidate();
-        link->status = -1;
+        link->Stop();
     }
     bool WaitPosts(int n, std::chrono::milliseconds limit = 3s) {
         std::unique_lock<std::mutex> g(lock);
         return posted.wait_for(g, limit, [&] { return posts >= n; });
     }
-    // Closes the window or asks the receiver to stop; its result, or 99 while it still runs.
+    // Closes the window (noticed at the next 2 s time-out) or stops the link (at once, a
+    // blocked receive too); the receiver's result, or 99 while it still runs.
     int Stop(bool closeWindow) {
-        closeWindow ? link->hwnd.Invalidate() : link->status.store(-1);
-        return result.wait_for(3s) == std::future_status::ready ? result.get() : 99;
+        closeWindow ? link->hwnd.Invalidate() : link->Stop();
+        return result.wait_for(closeWindow ? 3s : 300ms) == std::future_status::ready ? result.get() : 99;
     }
 };
 
@@ -102,9 +103,9 @@ TEST(PeerReceiver, MessageToSelfIsShownAndConfirmedOnceAndTheConfirmationIsNot) 
     EXPECT_EQ(shown, (std::vector{FormatPeerBoxText(kNow, "127.0.0.1", ""),
                                   FormatPeerBoxText(kNow, "127.0.0.1", PEER_CONFIRM_TEXT)}));
     EXPECT_EQ(sent, std::vector{"127.0.0.1|"s + PEER_CONFIRM_TEXT});
-    EXPECT_EQ(r.link->status.load(), 0);
+    EXPECT_EQ(r.link->State(), WorkerState::Running);
     EXPECT_FALSE(r.link->text);
-    EXPECT_EQ(r.Stop(true), 0);
+    EXPECT_EQ(r.Stop(false), 0);
 
     // A second sender (127.0.0.2) waits until the first box is closed; a window that goes
     // with a box open still lets the receiver end.

@@ -110,20 +110,18 @@ TEST(PostedMessages, AThreadLinkHandsTextAndStatusOver) {
     link->hwnd = window.handle;
     const std::vector<std::string> texts = {"first", "second", "third"};
     std::vector<std::string> shown;
-    // The window's side: takes the text while the status is 1, then hands the block back.
+    // The window's side: takes the handed text, then hands the block back.
     window.onMessage = [&](const PostedMessage&) {
-        EXPECT_EQ(link->status.load(), 1);
+        EXPECT_EQ(link->State(), WorkerState::Handed);
         shown.push_back(*link->text + "@" + link->address);
         link->text.reset();
-        link->status = 0;
+        link->TakeBack();
     };
     std::thread worker([link, &texts] {
         for (const std::string& t : texts) {
-            while (link->status.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            link->text = std::make_unique<std::string>(t);
             std::snprintf(link->address, sizeof link->address, "10.0.0.%zu", t.size());
-            link->status = 1;
-            link->hwnd.PostMessage(WM_PEER_MESSAGE);
+            ASSERT_TRUE(link->HandOver(WM_PEER_MESSAGE, t));
+            ASSERT_TRUE(link->WaitUntilTakenBack(std::chrono::milliseconds(1)));
         }
     });
     EXPECT_TRUE(ProcessUntil([&] { return shown.size() == texts.size(); }));

@@ -164,7 +164,7 @@ protected:
     }
     void StartPeerReceiver() override {
         trace.push_back("StartPeerReceiver");
-        peerLinkReadyAtReceiver = Messaging().peerLink->hwnd.IsWindow() && Messaging().peerLink->status == 0;
+        peerLinkReadyAtReceiver = Messaging().peerLink->hwnd.IsWindow() && Messaging().peerLink->State() == WorkerState::Running;
         if (startPeerReceiver) CMonitorDlg::StartPeerReceiver();
     }
     void SetTimer(int id, int periodMs) override {
