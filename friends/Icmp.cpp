@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -14,6 +15,15 @@ constexpr size_t kSequenceOffset = 6;
 constexpr size_t kTimeOffset = 8;
 constexpr size_t kDataOffset = 12;
 constexpr size_t kUsedIcmpBytes = 12;  // type, code, checksum, identifier, sequence, time
+constexpr size_t kIcmpHeaderBytes = 8;
+constexpr size_t kIpv4HeaderBytes = 20;
+constexpr size_t kIpProtocolOffset = 9;
+constexpr size_t kIpDestinationOffset = 16;
+constexpr uint8_t kProtocolIcmp = 1;
+
+// Destination unreachable, source quench, time exceeded, parameter problem: each
+// quotes the packet it is about. A redirect is not among them, as the packet went on.
+bool IsIcmpError(uint8_t type) { return type == 3 || type == 4 || type == 11 || type == 12; }
 
 template <class T>
 T ReadHost(const uint8_t* p) {
@@ -58,17 +68,50 @@ uint32_t MillisecondTick() {
     return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-std::string AnalyseEchoReply(const uint8_t* datagram, size_t length, bool withIpHeader, uint16_t identifier,
-                             uint32_t nowTick) {
+EchoVerdict JudgeEchoDatagram(const uint8_t* datagram, size_t length, bool withIpHeader, uint32_t from, uint32_t to,
+                              const EchoRequest& request) {
     size_t header = 0;
     if (withIpHeader) {
-        if (length < 1) return PING_NO_ECHO;
+        if (length < 1) return EchoVerdict::Skip;
         header = static_cast<size_t>(datagram[0] & 0x0F) * 4;
     }
-    if (length < header + kUsedIcmpBytes) return PING_NO_ECHO;
+    if (length < header + kUsedIcmpBytes) return EchoVerdict::Skip;
     const uint8_t* icmp = datagram + header;
-    if (icmp[kTypeOffset] != ICMP_TYPE_ECHO_REPLY) return PING_NO_ECHO;
-    if (ReadHost<uint16_t>(icmp + kIdentifierOffset) != identifier) return PING_FOREIGN;
-    const auto elapsed = static_cast<int32_t>(nowTick - ReadHost<uint32_t>(icmp + kTimeOffset));
-    return std::to_string(elapsed) + "ms";
+    const size_t icmpLength = length - header;
+    const uint8_t type = icmp[kTypeOffset];
+    if (IsIcmpError(type)) {
+        // Any router may send it; what counts is the packet it quotes: an IPv4 header,
+        // then the first bytes of that packet's ICMP message.
+        const uint8_t* ip = icmp + kIcmpHeaderBytes;
+        const size_t ipLength = icmpLength - kIcmpHeaderBytes;
+        if (ipLength < kIpv4HeaderBytes) return EchoVerdict::Skip;
+        const size_t ipHeader = static_cast<size_t>(ip[0] & 0x0F) * 4;
+        if (ipHeader < kIpv4HeaderBytes || ipLength < ipHeader || ip[kIpProtocolOffset] != kProtocolIcmp)
+            return EchoVerdict::Skip;
+        const auto destination = ReadHost<uint32_t>(ip + kIpDestinationOffset);
+        return QuotesRequest(ip + ipHeader, ipLength - ipHeader, destination, to, request) ? EchoVerdict::NoEcho
+                                                                                         : EchoVerdict::Skip;
+    }
+    if (from != to) return EchoVerdict::Skip;
+    if (type != ICMP_TYPE_ECHO_REPLY) return EchoVerdict::NoEcho;
+    if (ReadHost<uint16_t>(icmp + kIdentifierOffset) != ReadHost<uint16_t>(&request[kIdentifierOffset]))
+        return EchoVerdict::Foreign;
+    // Sequence, send time and data as sent: a late reply to an earlier ping of the same
+    // address echoes another send time.
+    const size_t echoed = std::min(icmpLength, request.size()) - kIdentifierOffset;
+    return std::memcmp(icmp + kIdentifierOffset, &request[kIdentifierOffset], echoed) == 0 ? EchoVerdict::Reply
+                                                                                           : EchoVerdict::Skip;
+}
+
+bool QuotesRequest(const uint8_t* quoted, size_t length, uint32_t destination, uint32_t to, const EchoRequest& request) {
+    return destination == to && length >= kIcmpHeaderBytes &&
+           std::memcmp(quoted, request.data(), std::min(length, request.size())) == 0;
+}
+
+std::string EchoResultWord(EchoVerdict verdict, int32_t elapsedMs) {
+    switch (verdict) {
+    case EchoVerdict::Reply: return std::to_string(elapsedMs) + "ms";
+    case EchoVerdict::Foreign: return PING_FOREIGN;
+    default: return PING_NO_ECHO;
+    }
 }

@@ -33,9 +33,23 @@ uint16_t EchoIdentifier();
 // reply time; wraps like a 32-bit tick count.
 uint32_t MillisecondTick();
 
-// The result word for a received datagram: "%dms" for an echo reply carrying our
-// identifier, "???" for another program's echo reply, "no echo" for any other ICMP
-// message and for a datagram too short to hold the header and 12 ICMP bytes.
-// `withIpHeader`: the datagram starts with its IPv4 header (a raw socket's view).
-std::string AnalyseEchoReply(const uint8_t* datagram, size_t length, bool withIpHeader, uint16_t identifier,
-                             uint32_t nowTick);
+// What one received ICMP datagram means for `request`, sent to `to` by a socket that
+// also reads everything else: late replies to earlier pings, other programs' traffic,
+// errors about other packets. `from` is the datagram's source; addresses in network
+// order. `withIpHeader`: the datagram starts with its IPv4 header (a raw socket's view).
+enum class EchoVerdict {
+    Reply,    // from the pinged address, echoing this very request
+    Foreign,  // an echo reply from the pinged address to another program ("???")
+    NoEcho,   // another message from the pinged address, or an error quoting this request
+    Skip,     // not about this ping: the wait goes on
+};
+EchoVerdict JudgeEchoDatagram(const uint8_t* datagram, size_t length, bool withIpHeader, uint32_t from, uint32_t to,
+                              const EchoRequest& request);
+
+// An ICMP error is about this ping when it was sent to `to` and the ICMP bytes it quotes
+// (at least the 8 every error carries) are the request's own, the checksum (which
+// covers the send time) included.
+bool QuotesRequest(const uint8_t* quoted, size_t length, uint32_t destination, uint32_t to, const EchoRequest& request);
+
+// The row's word for a verdict other than Skip; elapsedMs counts for a Reply only.
+std::string EchoResultWord(EchoVerdict verdict, int32_t elapsedMs);

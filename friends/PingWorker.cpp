@@ -3,6 +3,7 @@
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,28 +86,37 @@ private:
 
 bool TimedOut(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-// A ping socket reports an ICMP error (unreachable, ...) as a failed receive; it is a
-// message other than an echo reply, as a raw socket would have read it.
-bool IcmpErrorQueued(int fd) {
-    uint8_t payload[64];
-    iovec iov{payload, sizeof payload};
-    alignas(cmsghdr) char control[512];
-    sockaddr_in from{};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return false;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
-        sock_extended_err e{};
-        std::memcpy(&e, CMSG_DATA(c), sizeof e);
-        if (e.ee_origin == SO_EE_ORIGIN_ICMP) return true;
+enum class QueuedErrors { None, Others, Ours };
+
+// A ping socket hands ICMP errors (unreachable, ...) over through its error queue, each
+// with the request it is about and that request's destination. Takes them all.
+QueuedErrors TakeQueuedErrors(int fd, uint32_t to, const EchoRequest& request) {
+    QueuedErrors found = QueuedErrors::None;
+    for (;;) {
+        uint8_t quoted[ECHO_REQUEST_SIZE];
+        iovec iov{quoted, sizeof quoted};
+        alignas(cmsghdr) char control[512];
+        sockaddr_in destination{};
+        msghdr msg{};
+        msg.msg_name = &destination;
+        msg.msg_namelen = sizeof destination;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (n < 0) return found;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+            sock_extended_err e{};
+            std::memcpy(&e, CMSG_DATA(c), sizeof e);
+            if (e.ee_origin != SO_EE_ORIGIN_ICMP) continue;
+            if (QuotesRequest(quoted, static_cast<size_t>(n), destination.sin_addr.s_addr, to, request))
+                found = QueuedErrors::Ours;
+            else if (found == QueuedErrors::None)
+                found = QueuedErrors::Others;
+        }
     }
-    return false;
 }
 
 }  // namespace
@@ -120,19 +130,40 @@ std::string PingOnce(std::string_view address, PingSocketKind kind) {
     to.sin_family = AF_INET;
     if (!ParseDottedIPv4(address, to.sin_addr.s_addr)) return PING_FAILED;
 
-    const EchoRequest request = BuildEchoRequest(identifier, MillisecondTick());
+    // The reply time is counted from this tick, kept here: never from what comes back.
+    const uint32_t sent = MillisecondTick();
+    const EchoRequest request = BuildEchoRequest(identifier, sent);
     if (::sendto(s.fd(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
         return TimedOut(errno) ? PING_TIMED_OUT : PING_FAILED;
 
-    uint8_t reply[kReceiveBytes];
-    ssize_t n;
-    do n = ::recvfrom(s.fd(), reply, sizeof reply, 0, nullptr, nullptr);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        if (TimedOut(errno)) return PING_TIMED_OUT;
-        return !s.raw() && IcmpErrorQueued(s.fd()) ? PING_NO_ECHO : PING_FAILED;
+    // Whatever is not about this request is passed over, up to the end of the second.
+    for (;;) {
+        const auto elapsed = static_cast<int32_t>(MillisecondTick() - sent);
+        if (elapsed >= kTimeoutMs) return PING_TIMED_OUT;
+        pollfd p{s.fd(), POLLIN, 0};
+        const int ready = ::poll(&p, 1, kTimeoutMs - elapsed);
+        if (ready < 0 && errno != EINTR) return PING_FAILED;
+        if (ready <= 0) continue;
+        if ((p.revents & POLLERR) && !s.raw()) {
+            const QueuedErrors errors = TakeQueuedErrors(s.fd(), to.sin_addr.s_addr, request);
+            if (errors == QueuedErrors::Ours) return PING_NO_ECHO;
+            if (errors == QueuedErrors::None) return PING_FAILED;
+            continue;
+        }
+        uint8_t reply[kReceiveBytes];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n =
+            ::recvfrom(s.fd(), reply, sizeof reply, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0) {
+            if (errno == EINTR || TimedOut(errno)) continue;
+            return PING_FAILED;
+        }
+        const EchoVerdict verdict = JudgeEchoDatagram(reply, static_cast<size_t>(n), s.raw(), from.sin_addr.s_addr,
+                                                      to.sin_addr.s_addr, request);
+        if (verdict != EchoVerdict::Skip)
+            return EchoResultWord(verdict, static_cast<int32_t>(MillisecondTick() - sent));
     }
-    return AnalyseEchoReply(reply, static_cast<size_t>(n), s.raw(), identifier, MillisecondTick());
 }
 
 void StartPingWorker(const std::shared_ptr<PingBlock>& block, PingSocketKind kind) {

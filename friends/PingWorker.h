@@ -24,8 +24,9 @@ inline constexpr const char* PING_FAILED = "실패";
 // open one and the kernel's ping socket otherwise; the other two force one, for tests.
 enum class PingSocketKind { Automatic, Raw, Ping };
 
-// One echo request to a dotted address, then the first ICMP message back within one
-// second. Returns the result word: "%dms", "no echo", "???", "timed out" or PING_FAILED.
+// One echo request to a dotted address, then the first ICMP message about it within one
+// second; anything else read meanwhile is passed over. Returns the result word: "%dms",
+// "no echo", "???", "timed out" or PING_FAILED.
 // Blocks for up to about two seconds.
 std::string PingOnce(std::string_view address, PingSocketKind kind = PingSocketKind::Automatic);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -19,34 +20,48 @@ TEST(Icmp, EchoRequestBytesAndChecksum) {
     EXPECT_EQ(InternetChecksum(rfc1071, 9), 0x0D21);  // odd length: the last byte alone
 }
 
-// A 20-byte IPv4 header, then 12 ICMP bytes: type, code, checksum, identifier, sequence, time.
-Bytes Reply(uint8_t type, uint16_t id, uint32_t sent) {
-    Bytes d(20, 0);
-    d[0] = 0x45;
-    const Bytes icmp = {type, 0, 0, 0, uint8_t(id), uint8_t(id >> 8), 0, 0, uint8_t(sent), uint8_t(sent >> 8),
-                        uint8_t(sent >> 16), uint8_t(sent >> 24)};
-    d.insert(d.end(), icmp.begin(), icmp.end());
+constexpr uint32_t kPinged = 0x0200007F, kOther = 0x0300007F;  // 127.0.0.2 and .3, network order
+
+// Type 0 with the request's bytes (a reply), or type 3 quoting an IPv4 header to
+// `sentTo` and the request's first `quoted` bytes (an error); behind an IPv4 header.
+Bytes About(const EchoRequest& request, bool error = false, uint32_t sentTo = kPinged, size_t quoted = 44) {
+    Bytes ip(20, 0);
+    ip[0] = 0x45;
+    ip[9] = 1;
+    std::memcpy(&ip[16], &sentTo, 4);
+    Bytes d = ip;
+    if (error) {
+        d.insert(d.end(), {3, 1, 0, 0, 0, 0, 0, 0});
+        d.insert(d.end(), ip.begin(), ip.end());
+    }
+    d.insert(d.end(), request.begin(), request.begin() + static_cast<long>(quoted));
+    if (!error) d[20] = ICMP_TYPE_ECHO_REPLY;
     return d;
 }
 
-std::string Analyse(const Bytes& d, uint32_t now, bool withIpHeader = true) {
-    return AnalyseEchoReply(d.data(), d.size(), withIpHeader, 0x1234, now);
+EchoVerdict Judge(const Bytes& d, uint32_t from, const EchoRequest& request) {
+    return JudgeEchoDatagram(d.data(), d.size(), true, from, kPinged, request);
 }
 
-TEST(Icmp, ReplyAnalysis) {
-    const Bytes ours = Reply(0, 0x1234, 1000);
-    EXPECT_EQ(Analyse(ours, 1012), "12ms");
-    EXPECT_EQ(Analyse(Reply(0, 0x1234, 0xFFFFFFF0u), 0x10), "32ms");  // tick wrapped
-    EXPECT_EQ(Analyse({ours.begin() + 20, ours.end()}, 1005, false), "5ms");  // ping socket: no IP header
-
-    EXPECT_EQ(Analyse(Reply(0, 0x4321, 1000), 1012), "???");
-    EXPECT_EQ(Analyse(Reply(3, 0x1234, 1000), 1012), "no echo");
-
-    // Too short for the header and 12 ICMP bytes: never read past the end.
-    EXPECT_EQ(Analyse({ours.begin(), ours.end() - 1}, 1012), "no echo");
-    Bytes longHeader = ours;
-    longHeader[0] = 0x4F;  // a 60-byte header in a 32-byte datagram
-    EXPECT_EQ(Analyse(longHeader, 1012), "no echo");
+TEST(Icmp, OnlyWhatIsAboutThisRequestCounts) {
+    const EchoRequest ours = BuildEchoRequest(0x1234, 1000), earlier = BuildEchoRequest(0x1234, 1000 - 1500);
+    // Replies are judged for real in the namespace tests; other messages from the pinged
+    // address, and errors, here.
+    Bytes timestamp = About(ours);
+    timestamp[20] = 14;
+    EXPECT_EQ(Judge(timestamp, kPinged, ours), EchoVerdict::NoEcho);
+    EXPECT_EQ(Judge(timestamp, kOther, ours), EchoVerdict::Skip);
+    // An error from anywhere counts when it quotes this request to this address, by its
+    // first 8 bytes at least (their checksum covers the send time).
+    EXPECT_EQ(Judge(About(ours, true, kPinged, 8), kOther, ours), EchoVerdict::NoEcho);
+    EXPECT_EQ(Judge(About(ours, true, kOther), kPinged, ours), EchoVerdict::Skip);
+    EXPECT_EQ(Judge(About(earlier, true, kPinged, 8), kPinged, ours), EchoVerdict::Skip);
+    EXPECT_EQ(Judge(About(ours, true, kPinged, 7), kPinged, ours), EchoVerdict::Skip);
+    // A header longer than the datagram: never read past the end.
+    Bytes longHeader = About(ours);
+    longHeader[0] = 0x4F;
+    longHeader.resize(32);
+    EXPECT_EQ(Judge(longHeader, kPinged, ours), EchoVerdict::Skip);
 }
 
 }  // namespace

@@ -1,20 +1,25 @@
 // Pings in a network namespace of the test's own, where 127.0.0.2 drops echo requests
-// and 127.0.0.3 rejects them as host-unreachable: both socket kinds, and a whole pass.
+// and 127.0.0.3 rejects them as host-unreachable: both socket kinds, a whole pass, and
+// replies that come late.
 #include "friends/PingWorker.h"
 
 #include <gtest/gtest.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <map>
 #include <regex>
 #include <thread>
 
 #include "friends/FriendFile.h"
 #include "friends/Icmp.h"
+#include "platform/TextUtil.h"
 #include "platform/Messages.h"
 #include "support/NetNamespace.h"
 #include "support/TestSupport.h"
@@ -60,11 +65,13 @@ TEST_F(PingNetns, SameResultsOnRawAndPingSocket) {
     }
 }
 
-TEST_F(PingNetns, ForeignEchoReplyArrivingFirst) {
+TEST_F(PingNetns, ForeignEchoReplyFromThePingedAddressArrivingFirst) {
     ns->Run([] {
         std::atomic<bool> done{false};
         std::thread other([&done] {  // another program's echo replies, until our ping is over
             const int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+            const sockaddr_in pinged{AF_INET, 0, {htonl(INADDR_LOOPBACK + 1)}, {}};
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&pinged), sizeof pinged);
             EchoRequest reply = BuildEchoRequest(static_cast<uint16_t>(~EchoIdentifier()), 0);
             reply[0] = ICMP_TYPE_ECHO_REPLY;
             reply[2] = reply[3] = 0;
@@ -108,6 +115,88 @@ TEST_F(PingNetns, PassGoesOnRowByRowOverCrLfFile) {
     EXPECT_EQ(std::vector<std::string>(results.begin() + 1, results.end()),
               (std::vector<std::string>{PING_TIMED_OUT, PING_NO_ECHO, PING_FAILED}));
     EXPECT_GE(times[1] - times[0], 900ms);
+}
+
+// Answers echo requests itself, each after the delay set for its address, as a slow
+// host would: the request's bytes as type 0, from the pinged address. The namespace's
+// kernel answers nothing.
+class SlowHosts {
+public:
+    SlowHosts(const TestNetns& ns, std::map<std::string, milliseconds> delays) {
+        EXPECT_EQ(ns.Exec("sysctl -qw net.ipv4.icmp_echo_ignore_all=1"), 0);
+        thread_ = std::thread([this, &ns, delays = std::move(delays)] {
+            TestNetns::Inside inside(ns);
+            const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+            const icmp_filter onlyRequests{~(1u << ICMP_ECHO)};
+            ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &onlyRequests, sizeof onlyRequests);
+            std::vector<std::pair<steady_clock::time_point, std::vector<uint8_t>>> due;  // whole datagrams
+            for (uint8_t d[1024]; !done_;) {
+                pollfd p{fd, POLLIN, 0};
+                const ssize_t n = ::poll(&p, 1, 5) > 0 ? ::recv(fd, d, sizeof d, 0) : 0;
+                if (n > 20) {
+                    const auto delay = delays.find(FormatDottedIPv4(d + 16));
+                    due.emplace_back(steady_clock::now() + (delay != delays.end() ? delay->second : 1h),
+                                     std::vector<uint8_t>(d, d + n));
+                }
+                std::erase_if(due, [](auto& r) {
+                    if (steady_clock::now() < r.first) return false;
+                    Answer(r.second);
+                    return true;
+                });
+            }
+            ::close(fd);
+        });
+    }
+    ~SlowHosts() {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    static void Answer(std::vector<uint8_t>& request) {
+        sockaddr_in host{AF_INET, 0, {}, {}}, asker{AF_INET, 0, {}, {}};
+        std::memcpy(&asker.sin_addr, &request[12], 4);
+        std::memcpy(&host.sin_addr, &request[16], 4);
+        std::vector<uint8_t> icmp(request.begin() + (request[0] & 0x0F) * 4, request.end());
+        icmp[0] = ICMP_TYPE_ECHO_REPLY;
+        icmp[2] = icmp[3] = 0;
+        const uint16_t sum = InternetChecksum(icmp.data(), icmp.size());
+        std::memcpy(&icmp[2], &sum, sizeof sum);
+        const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&host), sizeof host);
+        ::sendto(fd, icmp.data(), icmp.size(), 0, reinterpret_cast<const sockaddr*>(&asker), sizeof asker);
+        ::close(fd);
+    }
+
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+TEST_F(PingNetns, LateRepliesNeverLandInTheNextRow) {
+    // Each late reply arrives half-way through the next row's wait: from the same
+    // address (a late reply to the earlier ping), then from the previous friend's, and
+    // at last just ahead of a reply that does come in time.
+    SlowHosts hosts(*ns, {{"127.0.0.5", 1500ms}, {"127.0.0.6", 1500ms}, {"127.0.0.7", 700ms}});
+    const std::vector<std::string> rows = {"127.0.0.5", "127.0.0.5", "127.0.0.6", "127.0.0.7"};
+    const FriendAddressOf addressOf = [&rows](int row) { return rows[static_cast<size_t>(row)]; };
+    auto block = std::make_shared<PingBlock>();
+    std::vector<std::string> results;
+    std::promise<void> over;
+    const WindowRef window = WindowRef::Create([&](PostedMessage&& m) {
+        results.push_back(m.payload);
+        if (!ContinuePingPass(block, static_cast<int>(rows.size()), addressOf, PingSocketKind::Raw))
+            over.set_value();
+    });
+    ns->Run([&] {
+        ASSERT_TRUE(BeginPingPass(block, window, static_cast<int>(rows.size()), addressOf, PingSocketKind::Raw));
+        ASSERT_EQ(over.get_future().wait_for(10s), std::future_status::ready);
+    });
+    window.Invalidate();
+    ASSERT_EQ(results.size(), rows.size());
+    EXPECT_EQ(std::vector<std::string>(results.begin(), results.end() - 1),
+              (std::vector<std::string>{PING_TIMED_OUT, PING_TIMED_OUT, PING_TIMED_OUT}));
+    ASSERT_TRUE(IsTime(results.back())) << results.back();
+    EXPECT_NEAR(std::stoi(results.back()), 700, 150);
 }
 
 }  // namespace
