@@ -18,6 +18,8 @@ void CheckConversions(std::string_view bytes) {
     // Text that decoded without a replacement is CP949 through and through, and must
     // encode back to the same bytes.
     if (utf8.find("\xEF\xBF\xBD") == std::string::npos) FUZZ_CHECK(Utf8ToCp949(utf8) == bytes);
+    // No byte sequence, however bad, takes the character after it along.
+    FUZZ_CHECK(Cp949ToUtf8(std::string(bytes) + "!") == utf8 + "!");
     const std::string cp949 = Utf8ToCp949(bytes);
     FUZZ_CHECK(IsValidUtf8(Cp949ToUtf8(cp949)));
     if (IsValidUtf8(bytes)) FUZZ_CHECK(cp949.size() <= bytes.size());

@@ -31,35 +31,54 @@ size_t Utf8SequenceLength(std::string_view s) {
 }
 
 bool IsCp949Lead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-
-// Runs iconv over the whole input; where it stops at a sequence it cannot take,
-// `replace` says how many input bytes to skip and what to write instead.
-template <class Replace>
-std::string Convert(const char* to, const char* from, std::string_view in, Replace replace) {
-    std::string out;
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return out;
-    out.reserve(in.size() * 3 / 2 + 4);
-    char buffer[1024];
-    size_t pos = 0;
-    while (pos < in.size()) {
-        char* inPtr = const_cast<char*>(in.data() + pos);
-        size_t inLeft = in.size() - pos;
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        const int err = errno;
-        out.append(buffer, static_cast<size_t>(outPtr - buffer));
-        pos = static_cast<size_t>(inPtr - in.data());
-        if (r != static_cast<size_t>(-1) || pos >= in.size()) continue;
-        if (err == E2BIG) continue;
-        // EILSEQ or EINVAL (cut short at the end): replace and go on after it.
-        pos += replace(in.substr(pos), out);
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
-    return out;
+bool IsCp949Trail(unsigned char b) {
+    return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || (b >= 0x81 && b <= 0xFE);
 }
+
+// Bytes of the CP949 unit at s[pos]: a lead byte and a trail byte form a pair, whether
+// or not the pair stands for a character; every other byte stands alone.
+size_t Cp949UnitLength(std::string_view s, size_t pos) {
+    return IsCp949Lead(static_cast<unsigned char>(s[pos])) && pos + 1 < s.size() &&
+                   IsCp949Trail(static_cast<unsigned char>(s[pos + 1]))
+               ? 2
+               : 1;
+}
+
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok()) iconv_close(cd_);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts in, appending to out, up to the first sequence it cannot take (or an
+    // incomplete one at the end); taken says how far it got. True when all of it went.
+    bool Append(std::string_view in, std::string& out, size_t& taken) {
+        char buffer[1024];
+        taken = 0;
+        for (;;) {
+            char* inPtr = const_cast<char*>(in.data() + taken);
+            size_t inLeft = in.size() - taken;
+            char* outPtr = buffer;
+            size_t outLeft = sizeof buffer;
+            const size_t r = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+            const int err = errno;
+            out.append(buffer, static_cast<size_t>(outPtr - buffer));
+            taken = static_cast<size_t>(inPtr - in.data());
+            if (r != static_cast<size_t>(-1)) return true;
+            if (err != E2BIG) {
+                iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+                return false;
+            }
+        }
+    }
+
+private:
+    iconv_t cd_;
+};
 
 }  // namespace
 
@@ -143,18 +162,44 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
 }
 
 std::string Utf8ToCp949(std::string_view utf8) {
-    return Convert("CP949", "UTF-8", utf8, [](std::string_view rest, std::string& out) {
+    std::string out;
+    Iconv cd("CP949", "UTF-8");
+    if (!cd.ok()) return out;
+    out.reserve(utf8.size() + 4);
+    size_t pos = 0;
+    for (size_t taken; !cd.Append(utf8.substr(pos), out, taken);) {
+        pos += taken;
+        if (pos >= utf8.size()) break;
         out += '?';
-        const size_t n = Utf8SequenceLength(rest);
-        return n ? n : size_t{1};
-    });
+        const size_t n = Utf8SequenceLength(utf8.substr(pos));
+        pos += n ? n : 1;
+    }
+    return out;
 }
 
 std::string Cp949ToUtf8(std::string_view cp949) {
-    return Convert("UTF-8", "CP949", cp949, [](std::string_view, std::string& out) {
-        out += "\xEF\xBF\xBD";
-        return size_t{1};
-    });
+    std::string out;
+    Iconv cd("UTF-8", "CP949");
+    if (!cd.ok()) return out;
+    out.reserve(cp949.size() * 3 / 2 + 4);
+    size_t taken = 0;
+    if (cd.Append(cp949, out, taken)) return out;
+    // Where iconv stops is no place to resume: glibc takes some pairs it cannot map
+    // (A2 E8) together with the character after them. So a text that does not convert
+    // whole is taken unit by unit, as CP949's byte structure divides it, and each unit
+    // that fails costs one replacement character.
+    out.clear();
+    for (size_t pos = 0; pos < cp949.size(); pos += taken) {
+        taken = Cp949UnitLength(cp949, pos);
+        const size_t before = out.size();
+        if (static_cast<unsigned char>(cp949[pos]) < 0x80) {
+            out += cp949[pos];
+        } else if (size_t n; !cd.Append(cp949.substr(pos, taken), out, n) || out.size() == before) {
+            out.resize(before);
+            out += "\xEF\xBF\xBD";
+        }
+    }
+    return out;
 }
 
 size_t Cp949PrefixLength(std::string_view cp949, size_t maxBytes) {

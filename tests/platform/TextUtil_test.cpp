@@ -70,6 +70,13 @@ TEST(TextUtil, Cp949RoundTripAndReplacement) {
     EXPECT_EQ(Cp949ToUtf8("x\xB8"), "x\xEF\xBF\xBD");
     EXPECT_EQ(Cp949ToUtf8("\xFF" "ok"), "\xEF\xBF\xBD" "ok");
     EXPECT_EQ(Cp949ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+    // A pair that maps to nothing costs one U+FFFD and the character after it survives,
+    // also where iconv took that character along (A2 E8) or would resync inside it (C9 A1).
+    const std::string bad = "\xEF\xBF\xBD";
+    EXPECT_EQ(Cp949ToUtf8("x\xA2\xE8" "AB\xC7\xD1"), "x" + bad + "AB한");
+    EXPECT_EQ(Cp949ToUtf8("\xC9\xA1" "AB"), bad + "AB");
+    EXPECT_EQ(Cp949ToUtf8("\xA2\xE8"), bad);
+    EXPECT_EQ(Cp949ToUtf8("\xB8" "0\xA2\xE8\xB8\xDE"), bad + "0" + bad + "메");
     // Long input crosses the conversion buffer.
     std::string many;
     for (int i = 0; i < 3000; ++i) many += "한";
