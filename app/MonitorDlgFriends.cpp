@@ -10,7 +10,7 @@ void CMonitorDlg::LoadFriendFile() {
     CListCtrl& list = friends_.friendList;
     list.DeleteAllItems();
     int row = 0;
-    for (const std::string& entry : ReadFriendFile(JoinPath(workDir_, FRIEND_FILE_NAME)))
+    for (const std::string& entry : ReadFriendsToShow(JoinPath(workDir_, FRIEND_FILE_NAME), this))
         list.InsertItem(row++, QString::fromStdString(entry));
 }
 

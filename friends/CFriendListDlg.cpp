@@ -1,6 +1,7 @@
 #include "friends/CFriendListDlg.h"
 
 #include <QListWidget>
+#include <QLocale>
 
 #include "friends/FriendFile.h"
 #include "platform/IpAddressWidget.h"
@@ -10,7 +11,21 @@
 
 namespace {
 constexpr const char* kSaveFailed = "친구 목록을 저장하지 못했습니다. 폴더에 쓸 수 있는지 확인해 주세요.";
+constexpr const char* kLeftOut = "친구 목록(%1)이 %2개를 넘어 처음 %2개만 읽었습니다.";
 }  // namespace
+
+std::vector<std::string> ReadFriendsToShow(const std::string& path, QWidget* owner) {
+    static bool told = false;
+    bool leftOut = false;
+    std::vector<std::string> entries = ReadFriendFile(path, &leftOut);
+    if (leftOut && !told) {
+        told = true;
+        const QString count = QLocale(QLocale::Korean).toString(qulonglong{MAX_FRIENDS});
+        const QString text = QString::fromUtf8(kLeftOut).arg(QString::fromUtf8(FRIEND_FILE_NAME), count);
+        ShowMessageBox(owner, text, QString::fromUtf8(APPLICATION_TITLE), MB_OK | MB_ICONEXCLAMATION);
+    }
+    return entries;
+}
 
 CFriendListDlg::CFriendListDlg() : CDialogBase(IDD_FRIEND_LIST, nullptr) {
     // Once anything has been selected Delete stays enabled; with no selection it
@@ -33,7 +48,8 @@ bool CFriendListDlg::OnInitDialog() {
     // Blank fields read as "0.0.0.0" and take typing at once.
     Item<IpAddressWidget>(IDC_IP_ADDRESS)->clear();
     EnableWithAddress(IDC_ADD_FRIEND);
-    for (const std::string& entry : ReadFriendFile(FilePath())) List()->insertItem(0, QString::fromStdString(entry));
+    for (const std::string& entry : ReadFriendsToShow(FilePath(), this))
+        List()->insertItem(0, QString::fromStdString(entry));
     return true;
 }
 

@@ -6,6 +6,11 @@
 
 class QListWidget;
 
+// The friend file's entries for a list that shows them. The first time in a run that the
+// file holds more than MAX_FRIENDS, a box owned by `owner` says that the rest were left
+// out; later reads say nothing.
+std::vector<std::string> ReadFriendsToShow(const std::string& path, QWidget* owner);
+
 // Dialog 146: the user adds and deletes friends' addresses; OK writes the friend file.
 // The list box shows the file's lines in reverse order, and new addresses go on top.
 class CFriendListDlg : public CDialogBase {

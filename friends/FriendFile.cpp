@@ -52,21 +52,29 @@ private:
 
 }  // namespace
 
-std::vector<std::string> ReadFriendFile(const std::string& path) {
+std::vector<std::string> ReadFriendFile(const std::string& path, bool* leftOut) {
     std::vector<std::string> entries;
+    if (leftOut) *leftOut = false;
     // A FIFO by that name must not hang the window thread.
     const int fd = OpenRegularFileForReading(path);
     if (fd < 0) return entries;
     LineSplitter lines(entries);
     char buffer[4096];
-    for (;;) {
+    // Reading ends as soon as an entry past the bound is complete.
+    while (entries.size() <= MAX_FRIENDS) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        for (ssize_t i = 0; i < n; ++i) lines.Feed(buffer[i]);
+        if (n <= 0) {
+            lines.Finish();
+            break;
+        }
+        for (ssize_t i = 0; i < n && entries.size() <= MAX_FRIENDS; ++i) lines.Feed(buffer[i]);
     }
-    lines.Finish();
     ::close(fd);
+    if (entries.size() > MAX_FRIENDS) {
+        entries.resize(MAX_FRIENDS);
+        if (leftOut) *leftOut = true;
+    }
     return entries;
 }
 

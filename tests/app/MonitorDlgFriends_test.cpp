@@ -102,3 +102,18 @@ TEST_F(FriendsTest, AnEmptyListPingsNothingAndAListReloadedMidPassIsWalkedOn) {
     EXPECT_TRUE(ProcessEventsUntil([&] { return PingEnabled(dlg); }, 1000));
     EXPECT_EQ(Rows(dlg, 1)[0], "7ms");
 }
+
+TEST_F(FriendsTest, AnOverlongFileIsCutAndTheUserToldOnce) {
+    std::string lines;
+    for (size_t i = 0; i <= MAX_FRIENDS; ++i) lines += "127.0.0.1\n";
+    WriteWholeFile(dir.file(FRIEND_FILE_NAME), lines);
+    MessageBoxRecorder boxes;
+    TestMonitorDlg dlg;
+    ASSERT_TRUE(dlg.Initialize());
+    EXPECT_EQ(static_cast<size_t>(dlg.FriendList().GetItemCount()), MAX_FRIENDS);
+    // The dialog reads the same file and says nothing more.
+    AnswerNextModal([](CDialogBase* d) { ClickButton(d, IDCANCEL); });
+    dlg.OnCommandId(ID_FRIEND_LIST);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text.toStdString(), "친구 목록(FRIEND.INI)이 10,000개를 넘어 처음 10,000개만 읽었습니다.");
+}

@@ -28,6 +28,25 @@ TEST(FriendFile, ReadsLinesInPiecesWithEitherLineEnd) {
     EXPECT_TRUE(ReadFriendFile(dir.file("fifo")).empty());  // returns at once, no writer needed
 }
 
+TEST(FriendFile, ReadsTheFirstTenThousandAndNoFurther) {
+    TempDir dir;
+    std::string lines;
+    for (size_t i = 0; i < MAX_FRIENDS; ++i)
+        lines += "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250) + "\n";
+    WriteWholeFile(dir.file("f"), lines);
+    bool leftOut = true;
+    EXPECT_EQ(ReadFriendFile(dir.file("f"), &leftOut).size(), MAX_FRIENDS);
+    EXPECT_FALSE(leftOut);
+    // One line more, then 200 MB (sparse) of which nothing is read.
+    WriteWholeFile(dir.file("f"), lines + "10.9.9.9\n");
+    std::filesystem::resize_file(dir.file("f"), 200'000'000);
+    const auto bytesRead = [] { return std::stoll(ReadWholeFile("/proc/self/io").substr(7)); };  // rchar
+    const long long before = bytesRead();
+    EXPECT_EQ(ReadFriendFile(dir.file("f"), &leftOut).back(), "10.0.39.249");
+    EXPECT_LT(bytesRead() - before, 1'000'000);
+    EXPECT_TRUE(leftOut);
+}
+
 TEST(FriendFile, SaveReplacesWholeOrKeepsOldFile) {
     TempDir dir;
     const std::string path = dir.file(FRIEND_FILE_NAME);
