@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -22,9 +25,20 @@ void TypeAddress(CDialogBase* d, const QString& dotted) {
     for (int i = 0; i < parts.size(); ++i) QTest::keyClicks(d->Item<IpAddressWidget>(IDC_IP_ADDRESS)->field(i), parts[i]);
 }
 
-// Runs the dialog with `act` inside it, then sends as the main window does after OK.
+// Key by key into whatever has the focus, as a user types; '\b' is Backspace.
+void Keys(const char* keys) {
+    for (; *keys; ++keys) {
+        if (*keys == '\b') QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+        else QTest::keyClick(QApplication::focusWidget(), *keys);
+    }
+}
+
+// Runs the dialog, active, with `act` inside it, then sends as the main window does after OK.
 Sent RunAndSend(CSendMessageDlg& dlg, std::function<void(CDialogBase*)> act) {
-    AnswerNextModal(std::move(act));
+    AnswerNextModal([act = std::move(act)](CDialogBase* d) {
+        d->activateWindow();
+        if (QTest::qWaitForWindowActive(d)) act(d);
+    });
     if (dlg.DoModal() != IDOK) return {"cancelled"};
     Sent sent;
     dlg.DeliverMessages([&](const std::string& to, const std::string& text) { sent.push_back("mailslot " + to + " " + text); },
@@ -93,4 +107,64 @@ TEST_F(SendMessageDlg, PresetAddressLocksTheDestinationsAndSendsOnlyTheDatagram)
     });
     EXPECT_TRUE(locked && focused && !okAtOpen);
     EXPECT_EQ(sent, Sent{"peer 10.0.0.5 hi"});
+}
+
+// Keys go wherever the control's own moves put the focus. A digit after a lone 0 replaces
+// it; Backspace in an empty field takes the digit before; a digit past 255 is refused;
+// typed over an address, the '.' after each move is still swallowed. A dotted address
+// pasted into any field, by key or by the context menu, fills all four.
+TEST_F(SendMessageDlg, AddressesComeOutAsTypedOrPasted) {
+    CSendMessageDlg dlg;
+    Sent read;
+    RunAndSend(dlg, [&](CDialogBase* d) {
+        auto* ip = d->Item<IpAddressWidget>(IDC_IP_ADDRESS);
+        for (const char* typed : {"192.168.0.10", "127.0.0.1", "10.200.30.4", "10.05.3.4", "1.2.\b3.4.5",
+                                  "1.2\b\b\b9.8.7.6", "300.1.2.3"}) {
+            ip->clear();
+            ip->setFocus();
+            Keys(typed);
+            read.push_back(ip->text().toStdString());
+        }
+        ip->setFocus();
+        ip->field(0)->selectAll();
+        Keys("192.168.0.10");
+        read.push_back(ip->text().toStdString());
+        QGuiApplication::clipboard()->setText(QStringLiteral(" 10.1.2.3\n"));
+        ip->field(2)->setFocus();
+        QTest::keyClick(ip->field(2), Qt::Key_V, Qt::ControlModifier);
+        read.push_back(ip->text().toStdString());
+        QGuiApplication::clipboard()->setText(QStringLiteral("172.16.5.4"));
+        QContextMenuEvent request(QContextMenuEvent::Mouse, {2, 2}, ip->field(1)->mapToGlobal(QPoint(2, 2)));
+        QCoreApplication::sendEvent(ip->field(1), &request);
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions())
+                if (action->text().startsWith(QLineEdit::tr("&Paste"))) action->trigger();
+            menu->close();
+        }
+        read.push_back(ip->text().toStdString());
+    });
+    EXPECT_EQ(read, (Sent{"192.168.0.10", "127.0.0.1", "10.200.30.4", "10.5.3.4", "1.3.4.5", "9.8.7.6", "30.1.2.3",
+                          "192.168.0.10", "10.1.2.3", "172.16.5.4"}));
+}
+
+// The address control is one Tab stop: a cycle takes the name, the address, the message
+// and Cancel (OK is disabled); Tab leaves the control from any field, and Shift+Tab
+// comes back to that field.
+TEST_F(SendMessageDlg, TheAddressControlIsOneTabStop) {
+    CSendMessageDlg dlg;
+    int presses = 0;
+    std::vector<QWidget*> seen;
+    RunAndSend(dlg, [&](CDialogBase* d) {
+        QWidget* start = QApplication::focusWidget();
+        do QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        while (++presses < 20 && QApplication::focusWidget() != start);
+        d->Item<IpAddressWidget>(IDC_IP_ADDRESS)->field(2)->setFocus();
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            seen.push_back(QApplication::focusWidget());
+        }
+    });
+    EXPECT_EQ(presses, 4);
+    EXPECT_EQ(seen, (std::vector<QWidget*>{dlg.GetDlgItem(IDC_MESSAGE_TEXT),
+                                           dlg.Item<IpAddressWidget>(IDC_IP_ADDRESS)->field(2)}));
 }
