@@ -50,7 +50,7 @@ struct MonitorOptions {
     // watched; empty in the program.
     std::function<void(const std::string&)> onStep;
     // Where messages come and go; tests use endpoints of their own.
-    std::string mailslotName = LOCAL_MAILSLOT_NAME;
+    std::string mailslotName = LocalMailslotName();
     bool receiveLanMessages = true;
     std::string smbConf = DEFAULT_SMB_CONF;
     uint16_t peerPort = PEER_MESSAGE_PORT;

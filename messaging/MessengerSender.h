@@ -24,7 +24,7 @@ enum class MessengerRoute {
 };
 
 struct MessengerSendConfig {
-    std::string localMailslot = LOCAL_MAILSLOT_NAME;
+    std::string localMailslot = LocalMailslotName();
     std::string smbConf = DEFAULT_SMB_CONF;
     uint16_t datagramPort = NETBIOS_DATAGRAM_PORT;
     uint16_t namePort = NETBIOS_NAME_PORT;

@@ -2,10 +2,16 @@
 // read in part, a bounded queue, and messages this computer sends to itself.
 #include "messaging/MessengerMailslot.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <string>
 #include <thread>
@@ -20,7 +26,76 @@ using namespace std::string_literals;
 // Never the program's own name: a running copy may hold it here.
 std::string TestName(const char* tag) { return "tolvara-test/"s + tag + "/" + std::to_string(::getpid()); }
 
+sockaddr_un AbstractAddress(const std::string& name, socklen_t& length) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    name.copy(address.sun_path + 1, name.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    return address;
+}
+
 }  // namespace
+
+// In a private folder the lock beside the socket file says who holds the mailslot: a
+// socket file a dead copy left is replaced, a live holder's never taken over or unlinked.
+TEST(MessengerMailslot, InTheRuntimeFolderOneCopyHoldsIt) {
+    TempDir dir;
+    const std::string name = dir.file(LOCAL_MAILSLOT_FILE);
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    EXPECT_EQ(LocalMailslotName(), name);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);  // a folder others may enter is not used
+    EXPECT_NE(LocalMailslotName(), name);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    ::unsetenv("XDG_RUNTIME_DIR");
+
+    sockaddr_un dead{};
+    dead.sun_family = AF_UNIX;
+    name.copy(dead.sun_path, name.size());
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&dead), sizeof dead), 0);
+    ::close(fd);
+    auto slot = CMessengerMailslot::Create(name);
+    ASSERT_TRUE(slot);
+    EXPECT_FALSE(CMessengerMailslot::Create(name));
+    ASSERT_TRUE(WriteLocalMailslot(name, "PC1\0PC2\0hi"s));
+    std::string message;
+    EXPECT_TRUE(slot->ReadNext(message) && message == "PC1\0PC2\0hi"s);
+    slot.reset();
+    EXPECT_TRUE(CMessengerMailslot::Create(name));
+}
+
+// Under an abstract name, which every local user can reach, a process running as nobody
+// binds a name first and writes to ours: neither reaches the other.
+TEST(MessengerMailslot, UnderAnAbstractNameAnotherUserNeitherWritesNorReceives) {
+    if (::geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+    const std::string ours = TestName("ours"), squatted = TestName("squatted");
+    auto slot = CMessengerMailslot::Create(ours);
+    ASSERT_TRUE(slot);
+    socklen_t toLength = 0, atLength = 0;
+    const sockaddr_un to = AbstractAddress(ours, toLength), at = AbstractAddress(squatted, atLength);
+    int sync[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sync), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {  // says whether it sent, then waits for the end
+        ::close(sync[0]);
+        char sent = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        sent = sent && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), atLength) == 0 &&
+               ::sendto(fd, "PC9\0PC2\0x", 9, 0, reinterpret_cast<const sockaddr*>(&to), toLength) == 9;
+        ::_exit(::write(sync[1], &sent, 1) == 1 && ::read(sync[1], &sent, 1) >= 0 ? 0 : 1);
+    }
+    ::close(sync[1]);
+    char sent = 0;
+    ASSERT_EQ(::read(sync[0], &sent, 1), 1);
+    ASSERT_TRUE(sent);
+    EXPECT_FALSE(WriteLocalMailslot(squatted, "PC1\0PC2\0secret"s));
+    ASSERT_TRUE(WriteLocalMailslot(ours, "PC1\0PC2\0mine"s));
+    std::string message;
+    EXPECT_TRUE(slot->ReadNext(message) && message == "PC1\0PC2\0mine"s);  // the one sent first is gone
+    EXPECT_FALSE(slot->ReadNext(message));
+    ::close(sync[0]);
+    ::waitpid(child, nullptr, 0);
+}
 
 TEST(MessengerMailslot, OneHolderWholeMessagesInOrder) {
     const std::string name = TestName("order");
