@@ -8,8 +8,10 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <mutex>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace mib {
@@ -31,6 +33,7 @@ bool IsUnspecified(const uint8_t bytes[16]) {
 
 // What the kernel says of an IPv6 socket's IPV6_V6ONLY (it reports it unasked for
 // listeners and unconnected sockets): 1 or 0, or -1 when the message does not say.
+// Asked only of IPv6 sockets: an IPv4 row never needs it.
 int V6OnlyOf(const nlmsghdr& h) {
     const char* base = reinterpret_cast<const char*>(&h);
     size_t at = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(inet_diag_msg));
@@ -45,7 +48,7 @@ int V6OnlyOf(const nlmsghdr& h) {
     return -1;
 }
 
-// Closes the descriptor on every path out of a dump.
+// Closes the descriptor on every path out of a /proc read.
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
@@ -72,45 +75,83 @@ DumpMessage<Request> MakeDump(uint16_t type) {
     message.header.nlmsg_len = sizeof message;
     message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.header.nlmsg_seq = 1;
     return message;
 }
 
-// One sock_diag dump; onSocket(const inet_diag_msg&, int v6only) for every socket, with
-// v6only as V6OnlyOf gives it. False when the kernel refuses the dump (no sock_diag, no
-// handler for the family or protocol).
+// The one sock_diag socket, kept open from dump to dump rather than opened for each.
+// A dump that goes wrong part way may leave replies queued, so it closes the socket
+// and the next dump starts on a fresh one.
+class DiagSocket {
+public:
+    DiagSocket() = default;
+    ~DiagSocket() { Close(); }  // the library may be unloaded
+    DiagSocket(const DiagSocket&) = delete;
+    DiagSocket& operator=(const DiagSocket&) = delete;
+
+    // The socket, opened when there is none; -1 when the kernel refuses one.
+    int Get() {
+        if (fd_ < 0) {
+            fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+            // The kernel answers a dump at once; a wait this long means it never will.
+            timeval limit{5, 0};
+            if (fd_ >= 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        }
+        return fd_;
+    }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    uint32_t NextSequence() { return ++sequence_; }
+    std::mutex& lock() { return lock_; }
+
+private:
+    int fd_ = -1;
+    uint32_t sequence_ = 0;
+    std::mutex lock_;
+};
+
+DiagSocket gDiag;
+
+// One sock_diag dump; onSocket(const inet_diag_msg&, const nlmsghdr&) for every socket.
+// False when the kernel refuses the dump (no sock_diag, no handler for the family or
+// protocol) or it breaks off.
 template <typename Request, typename OnSocket>
-bool DumpSockDiag(const DumpMessage<Request>& message, OnSocket onSocket) {
-    Fd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (fd.get() < 0) return false;
+bool DumpSockDiag(DumpMessage<Request> message, OnSocket onSocket) {
+    std::lock_guard<std::mutex> hold(gDiag.lock());
+    const int fd = gDiag.Get();
+    if (fd < 0) return false;
+    message.header.nlmsg_seq = gDiag.NextSequence();
 
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     ssize_t sent;
     do {
-        sent = ::sendto(fd.get(), &message, sizeof message, 0,
-                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+        sent = ::sendto(fd, &message, sizeof message, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
     } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof message)) return false;
+    if (sent != static_cast<ssize_t>(sizeof message)) {
+        gDiag.Close();
+        return false;
+    }
 
     // Large enough for the kernel's biggest dump chunk, so no reply is cut.
     alignas(nlmsghdr) static thread_local char buffer[64 * 1024];
     for (;;) {
-        ssize_t got = ::recv(fd.get(), buffer, sizeof buffer, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
+        ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            gDiag.Close();
             return false;
         }
-        if (got == 0) return false;
         int remaining = static_cast<int>(got);
         for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, remaining);
              h = NLMSG_NEXT(h, remaining)) {
             if (h->nlmsg_seq != message.header.nlmsg_seq) continue;
             if (h->nlmsg_type == NLMSG_DONE) return true;
-            if (h->nlmsg_type == NLMSG_ERROR) return false;
+            if (h->nlmsg_type == NLMSG_ERROR) return false;  // a refusal ends the reply
             if (h->nlmsg_type != message.header.nlmsg_type) continue;  // replies carry the request type
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) continue;
-            onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)), V6OnlyOf(*h));
+            onSocket(*static_cast<const inet_diag_msg*>(NLMSG_DATA(h)), *h);
         }
     }
 }
@@ -258,10 +299,10 @@ bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
         message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
         message.request.sdiag_protocol = IPPROTO_TCP;
         message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
             AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
                    reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport),
-                   m.idiag_state, ipv6, ipv6 && v6only == 0);
+                   m.idiag_state, ipv6, ipv6 && V6OnlyOf(h) == 0);
         });
         if (ok) return true;
         out.resize(before);  // a dump cut short must not leave half a table
@@ -278,9 +319,9 @@ bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
         message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
         message.request.sdiag_protocol = IPPROTO_UDP;
         message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
             AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6,
-                   ipv6 && v6only == 0);
+                   ipv6 && V6OnlyOf(h) == 0);
         });
         if (ok) return true;
         out.resize(before);
@@ -319,12 +360,12 @@ bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
     auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
     message.request.idiag_family = AF_INET;  // ignored: this request covers every family
     message.request.idiag_states = kDumpStates;
-    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, int v6only) {
+    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
         if (m.idiag_family != AF_INET && m.idiag_family != AF_INET6) return;
         const bool ipv6 = m.idiag_family == AF_INET6;
         AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
                reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state, ipv6,
-               ipv6 && v6only == 0);
+               ipv6 && V6OnlyOf(h) == 0);
     });
     if (!ok) out.resize(before);
     return ok;

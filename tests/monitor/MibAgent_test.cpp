@@ -14,6 +14,8 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <set>
@@ -421,6 +423,34 @@ TEST_P(MibAgentTest, GetsAfterAWalkStepKeepToTheWalksSnapshot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, MibAgentTest, ::testing::Values("libinetmib1.so", "libinetmib1_proc.so"));
+
+// The sockets this process holds: descriptor by socket inode.
+std::map<std::string, int> OwnSockets() {
+    std::map<std::string, int> own;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (target.rfind("socket:", 0) == 0) own[target] = std::stoi(fd.path().filename().string());
+    }
+    return own;
+}
+
+TEST(MibAgentSocketTest, KeepsOneSocketAndReplacesOneThatFailed) {
+    CNetTableAgent agent(LibraryPath("libinetmib1.so"));
+    ASSERT_TRUE(agent.Initialize());
+    const auto before = OwnSockets();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(0, agent.ReadTables()) << agent.errorText;
+    auto kept = OwnSockets();
+    for (const auto& s : before) kept.erase(s.first);
+    ASSERT_EQ(1u, kept.size()) << "reads opened sockets of their own, or kept none";
+    // One that stops working (closed under the agent here) is given up within the read.
+    close(kept.begin()->second);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(0, agent.ReadTables()) << agent.errorText;
+    auto fresh = OwnSockets();
+    for (const auto& s : before) fresh.erase(s.first);
+    ASSERT_EQ(1u, fresh.size());
+    EXPECT_NE(kept.begin()->first, fresh.begin()->first);
+}
 
 // The 0.0.0.0 rows of sockets on :: that take IPv4 too, as ss lists them ("*:port").
 // Only sock_diag tells them from IPv6-only ones, so net-snmp and our /proc reader,
