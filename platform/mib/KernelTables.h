@@ -16,12 +16,16 @@ struct TcpConn {
     uint16_t remotePort;
     int32_t state;      // tcpConnState (1..12)
     bool fromIpv6;      // a row of an IPv6 socket (mapped, or dual-stack ::)
+
+    bool operator==(const TcpConn&) const = default;
 };
 
 struct UdpEndpoint {
     uint8_t local[4];
     uint16_t localPort;
     bool fromIpv6;
+
+    bool operator==(const UdpEndpoint&) const = default;
 };
 
 enum class Source {
