@@ -8,6 +8,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include "platform/TextUtil.h"
+
 namespace {
 
 constexpr uint32_t kTcpConnTable[] = {1, 3, 6, 1, 2, 1, 6, 13};
@@ -23,9 +25,11 @@ bool UnderColumn(const AsnObjectIdentifier& name, const uint32_t (&column)[kColu
            std::equal(column, column + kColumnLength, name.ids);
 }
 
-bool NameAfter(const AsnObjectIdentifier& next, const AsnObjectIdentifier& sent) {
-    return std::lexicographical_compare(sent.ids, sent.ids + sent.idLength, next.ids,
-                                        next.ids + next.idLength);
+bool NameAfter(const AsnObjectIdentifier& next, const std::vector<uint32_t>& sent) {
+    const uint32_t* begin = next.ids;
+    const uint32_t* end = begin + next.idLength;
+    const auto [s, n] = std::mismatch(sent.begin(), sent.end(), begin, end);
+    return n != end && (s == sent.end() || *s < *n);
 }
 
 bool IsInteger(const AsnAny& v) { return v.asnType == ASN_INTEGER; }
@@ -40,9 +44,10 @@ bool IsAddress(const AsnAny& v) {
            v.asnValue.address.length == 4 && v.asnValue.address.stream != nullptr;
 }
 
-void Dotted(const AsnAny& v, char* out, size_t size) {
-    const uint8_t* b = v.asnValue.address.stream;
-    std::snprintf(out, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+template <size_t N>
+void Dotted(const AsnAny& v, char (&out)[N]) {
+    static_assert(N >= 16, "a dotted address takes up to 16 characters");
+    WriteDottedIPv4(v.asnValue.address.stream, out);
 }
 
 uint32_t MonotonicMilliseconds() {
@@ -73,6 +78,7 @@ CNetTableAgent::CNetTableAgent(SnmpExtensionInitFn init, SnmpExtensionQueryFn qu
 }
 
 CNetTableAgent::~CNetTableAgent() {
+    for (SnmpVarBind& b : rowBindings_) FreeVarBind(b);
     if (library != nullptr) dlclose(library);
 }
 
@@ -122,15 +128,14 @@ int CNetTableAgent::ReadTables() {
 
     SnmpVarBind binding{};
     SnmpVarBindList list{&binding, 1};
-    AsnObjectIdentifier sent{0, nullptr};  // the name of the last request, to see the walk move on
+    std::vector<uint32_t> sent;  // the name of the last request, to see the walk move on
     int result = 0;
 
     // One walk step: GETNEXT, then classify. Returns true to decode the binding.
     auto step = [&](uint8_t endType, const uint32_t (&column)[kColumnLength], bool& failed) {
         AsnInteger32 status = 0, index = 0;
         failed = false;
-        SnmpUtilOidFree(&sent);
-        SnmpUtilOidCpy(&sent, &binding.name);
+        sent.assign(binding.name.ids, binding.name.ids + binding.name.idLength);
         if (!SnmpExtensionQuery(SNMP_PDU_GETNEXT, &list, &status, &index)) {
             WriteError(status, index);
             failed = true;
@@ -152,15 +157,9 @@ int CNetTableAgent::ReadTables() {
         }
         return true;
     };
-    // Moves the binding on to the name the agent returned, with a fresh NULL value.
-    auto advance = [&]() {
-        AsnObjectIdentifier copy{0, nullptr};
-        SnmpUtilOidCpy(&copy, &binding.name);
-        FreeVarBind(binding);
-        MakeOid(binding.name, copy.idLength, copy.ids);
-        binding.value.asnType = ASN_NULL;
-        SnmpUtilOidFree(&copy);
-    };
+    // The next request names the object the agent returned, with a fresh NULL value;
+    // the name is the caller's to free, so it stays in the binding as it is.
+    auto advance = [&]() { SnmpUtilAsnAnyFree(&binding.value); };
 
     MakeOid(binding.name, 8, kTcpConnTable);
     binding.value.asnType = ASN_NULL;
@@ -183,7 +182,6 @@ int CNetTableAgent::ReadTables() {
     if (failed) result = -1;
 
     FreeVarBind(binding);
-    SnmpUtilOidFree(&sent);
     reachedLimit_ = recordCount >= recordLimit_;
     return result;
 }
@@ -199,9 +197,14 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
     }
     if (walked.name.ids == nullptr || walked.name.idLength < kColumnLength) return false;
 
-    SnmpVarBind row[5]{};
+    SnmpVarBind* row = rowBindings_;
     for (uint32_t i = 0; i < columns; ++i) {
-        MakeOid(row[i].name, walked.name.idLength, walked.name.ids);
+        if (row[i].name.idLength != walked.name.idLength || row[i].name.ids == nullptr) {
+            FreeVarBind(row[i]);
+            MakeOid(row[i].name, walked.name.idLength, walked.name.ids);
+        } else {
+            std::memcpy(row[i].name.ids, walked.name.ids, walked.name.idLength * sizeof(uint32_t));
+        }
         if (row[i].name.ids != nullptr) row[i].name.ids[kColumnLength - 1] = i + 1;
         row[i].value.asnType = ASN_NULL;
     }
@@ -220,15 +223,15 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
         // A listener's remote port is not shown, so only a used one must be a port.
         if (tcpShape && (!remoteSet || IsPort(row[4].value))) {
             std::strcpy(record.protocol, "TCP");
-            Dotted(row[1].value, record.localAddress, sizeof record.localAddress);
-            Dotted(row[3].value, record.remoteAddress, sizeof record.remoteAddress);
+            Dotted(row[1].value, record.localAddress);
+            Dotted(row[3].value, record.remoteAddress);
             record.stateIndex = row[0].value.asnValue.number - 1;
             record.localPort = row[2].value.asnValue.number;
             record.remotePort = remoteSet ? row[4].value.asnValue.number : 0;
             decoded = true;
         } else if (columns == 2 && IsAddress(row[0].value) && IsPort(row[1].value)) {
             std::strcpy(record.protocol, "UDP");
-            Dotted(row[0].value, record.localAddress, sizeof record.localAddress);
+            Dotted(row[0].value, record.localAddress);
             std::strcpy(record.remoteAddress, "*:*");
             record.stateIndex = -1;
             record.localPort = row[1].value.asnValue.number;
@@ -241,6 +244,6 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
             ++recordCount;
         }
     }
-    for (uint32_t i = 0; i < columns; ++i) FreeVarBind(row[i]);
+    for (uint32_t i = 0; i < columns; ++i) SnmpUtilAsnAnyFree(&row[i].value);
     return decoded;
 }

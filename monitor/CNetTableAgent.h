@@ -41,6 +41,10 @@ private:
     static void MakeOid(AsnObjectIdentifier& oid, uint32_t n, const uint32_t* ids);
     static void FreeVarBind(SnmpVarBind& varbind);
 
+    // The bindings of a row's GET, kept from row to row: their names are rewritten in
+    // place, so a row costs no allocation of its own.
+    SnmpVarBind rowBindings_[5]{};
+
     void* library = nullptr;
     int32_t recordCount = 0;
     SnmpExtensionInitFn SnmpExtensionInit = nullptr;

@@ -1,7 +1,7 @@
 #include "platform/TextUtil.h"
 
+#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iconv.h>
 
@@ -108,10 +108,46 @@ bool ParseDottedIPv4(std::string_view text, uint32_t& networkOrder) {
     return true;
 }
 
+namespace {
+
+// Each byte's decimal digits and a dot, NUL-padded to four characters.
+struct OctetText {
+    char text[4];
+    uint8_t digits;
+};
+
+constexpr std::array<OctetText, 256> MakeOctetTexts() {
+    std::array<OctetText, 256> texts{};
+    for (unsigned v = 0; v < 256; ++v) {
+        OctetText& t = texts[v];
+        if (v >= 100) t.text[t.digits++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) t.text[t.digits++] = static_cast<char>('0' + v / 10 % 10);
+        t.text[t.digits++] = static_cast<char>('0' + v % 10);
+        t.text[t.digits] = '.';
+    }
+    return texts;
+}
+
+constexpr std::array<OctetText, 256> kOctetTexts = MakeOctetTexts();
+
+}  // namespace
+
+size_t WriteDottedIPv4(const uint8_t bytes[4], char* out) {
+    // Four characters at a time, ending at out[15] at most. The final dot becomes the
+    // NUL; the bytes after it are zeros or as they were.
+    char* p = out;
+    for (int i = 0; i < 4; ++i) {
+        const OctetText& t = kOctetTexts[bytes[i]];
+        std::memcpy(p, t.text, sizeof t.text);
+        p += t.digits + 1;
+    }
+    p[-1] = '\0';
+    return static_cast<size_t>(p - 1 - out);
+}
+
 std::string FormatDottedIPv4(const uint8_t b[4]) {
     char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-    return text;
+    return std::string(text, WriteDottedIPv4(b, text));
 }
 
 std::string FormatDottedIPv4(uint32_t networkOrder) {

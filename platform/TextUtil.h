@@ -16,6 +16,9 @@ bool IsDottedIPv4(std::string_view text);
 bool ParseDottedIPv4(std::string_view text, uint32_t& networkOrder);
 // "%d.%d.%d.%d" of four address bytes in network order.
 std::string FormatDottedIPv4(const uint8_t bytes[4]);
+// The same text written into out, which has room for 16 characters (at most 15 and a
+// NUL); returns its length. Table reads write two for every row, so no printf.
+size_t WriteDottedIPv4(const uint8_t bytes[4], char* out);
 std::string FormatDottedIPv4(uint32_t networkOrder);
 
 // How ReadDecimal takes a number.

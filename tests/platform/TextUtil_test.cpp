@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 TEST(TextUtil, DottedIPv4AcceptsOnlyFourOctetsInFifteenCharacters) {
@@ -15,6 +17,15 @@ TEST(TextUtil, DottedIPv4AcceptsOnlyFourOctetsInFifteenCharacters) {
     EXPECT_TRUE(IsDottedIPv4("255.255.255.255"));
     EXPECT_TRUE(IsDottedIPv4("0.0.0.0"));
     EXPECT_TRUE(IsDottedIPv4("001.002.003.004"));
+    // Every byte in every place, and four three-digit ones (v = 100..127), as printf writes them.
+    for (unsigned v = 0; v < 256; ++v) {
+        const uint8_t b[4] = {uint8_t(v), uint8_t(255 - v), uint8_t(v + 128), uint8_t(v * 7)};
+        char expected[16], out[16];  // exactly the room it may use
+        std::memset(out, '#', sizeof out);
+        std::snprintf(expected, sizeof expected, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+        EXPECT_EQ(WriteDottedIPv4(b, out), std::strlen(expected));
+        EXPECT_STREQ(out, expected);
+    }
     for (const char* bad : {"", "1.2.3", "1.2.3.4.", ".1.2.3.4", "1.2.3.256", "1..2.3", "1.2.3.4 ", " 1.2.3.4",
                             "1.2.3.-4", "1.2.3.0004", "a.b.c.d", "1.2.3.4x", "0001.2.3.4"}) {
         uint32_t untouched = 77;
