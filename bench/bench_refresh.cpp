@@ -1,10 +1,14 @@
 // One refresh of the connection monitor, as the main window runs it (table read,
-// change test, connection list brought up to date, tracker pass), at 1,000, 10,000 and
-// 50,000 loopback TCP sockets with a few rows changed before each refresh. Prints each
-// step's median, the whole refresh as a ratio to one plain netlink dump of the IPv4
-// TCP and UDP tables, and the largest gap of the window thread during a tick: the
+// change test, and, when the table changed, the connection list brought up to date and
+// the tracker's pass), at 1,000, 10,000 and 50,000 loopback TCP sockets. Each round
+// takes one plain netlink dump of the IPv4 TCP and UDP tables, one refresh that finds
+// the table unchanged and, after a few connections are replaced, one that finds it
+// changed, in turn, so a change in the machine's load falls on all three alike.
+// Prints medians, each refresh as a ratio to the dump (with the spread of the rounds'
+// own ratios, a measure of the noise), the heap allocations of one unchanged table
+// read per row, and the largest gap of the window thread during a changed tick: the
 // longest time between two turns of its event loop, layout and painting of the list
-// included.
+// included. `bench_refresh ROUNDS` sets the number of rounds (15).
 //
 // Runs in a network namespace of its own (root), so the tables hold exactly the
 // sockets it opens; without one it says so and uses the host's loopback.
@@ -17,10 +21,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/CountingAllocator.h"
 #include "monitor/CConnectionTracker.h"
 #include "monitor/CNetTableAgent.h"
 #include "monitor/ConnectionList.h"
@@ -32,8 +38,8 @@
 
 namespace {
 
-constexpr int kRuns = 15;
-constexpr int kPairsChanged = 2;  // closed and as many opened before each refresh: 8 rows
+constexpr int kRounds = 15;
+constexpr int kPairsChanged = 2;  // closed and as many opened before a changed refresh: 8 rows
 
 using bench::Clock;
 using bench::Median;
@@ -49,8 +55,9 @@ struct Monitor {
     std::vector<ConnectionRow> shownRows;
     CPortNameTable portNames{"/nonexistent/services", SYSTEM_SERVICES_FILE};
     size_t events = 0;
-    // Step times of the last refresh, microseconds.
+    // Step times of the last refresh, microseconds, and whether it found a change.
     double read = 0, change = 0, rows = 0, track = 0;
+    bool changed = false;
 
     explicit Monitor(const std::string& library) : agent(library) {
         tracker.SetOwner(WindowRef::Create([this](PostedMessage&&) { ++events; }));
@@ -62,7 +69,7 @@ struct Monitor {
         if (agent.ReadTables() != 0) return false;
         const auto t1 = Clock::now();
         const int count = agent.GetRecordCount();
-        const bool changed = TableChanged(count, agent.records.data(), displayedCount, displayed.data());
+        changed = TableChanged(count, agent.records.data(), displayedCount, displayed.data());
         const auto t2 = Clock::now();
         auto t3 = t2, t4 = t2;
         if (changed) {
@@ -105,6 +112,21 @@ double TickWithProbe(Monitor& m, double& gap, bool& ok) {
     return refresh;
 }
 
+// The figure below which the given share of figures lie.
+double Percentile(std::vector<double> figures, double share) {
+    if (figures.empty()) return 0;
+    std::sort(figures.begin(), figures.end());
+    return figures[static_cast<size_t>(share * static_cast<double>(figures.size() - 1) + 0.5)];
+}
+
+// Heap allocations of one table read, per row read.
+double AllocationsPerRow(CNetTableAgent& agent) {
+    const size_t before = bench::AllocationCount();
+    agent.ReadTables();
+    const size_t made = bench::AllocationCount() - before;
+    return agent.GetRecordCount() > 0 ? static_cast<double>(made) / agent.GetRecordCount() : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,10 +156,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("median of %d refreshes, %d connections replaced before each; microseconds\n", kRuns,
-                kPairsChanged);
-    std::printf("%8s %8s %8s %8s %8s %8s %8s %8s %8s %7s %8s %8s %9s %9s\n", "sockets", "rows", "dump", "refresh",
-                "read", "change", "list", "tracker", "events", "ratio", "gap", "max-gap", "fill", "fill-gap");
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : kRounds;
+    std::printf("median of %d rounds of a dump, an unchanged and a changed refresh, %d connections replaced before "
+                "each changed one; microseconds; ratio: refresh / dump, with the 10th to 90th percentile of the "
+                "rounds' own ratios; read to tracker: the changed refresh's steps; allocs: per row of a read\n",
+                rounds, kPairsChanged);
+    std::printf("%7s %7s %7s %8s %8s %17s %17s %7s %7s %7s %7s %6s %7s %7s %7s %8s %8s\n", "sockets", "rows", "dump",
+                "unchgd", "changed", "unchanged ratio", "changed ratio", "read", "change", "list", "tracker",
+                "allocs", "events", "gap", "max-gap", "fill", "fill-gap");
     // Two listeners, as one would run out of source ports at 50,000 sockets; pairs
     // beyond the first few thousand held by child processes.
     bench::LoopbackSockets sockets(2, 2000);
@@ -149,35 +175,54 @@ int main(int argc, char** argv) {
         bool ok = true;
         double fillGap = 0;
         const double fill = TickWithProbe(m, fillGap, ok);  // the new sockets come in at once
-        std::vector<double> dump, refresh, read, change, rows, track, gaps;
+        ok = ok && m.Refresh() && !m.changed;                // warm: the snapshot as it stands
+        const double allocations = AllocationsPerRow(m.agent);
+        std::vector<double> dump, unchanged, changed, unchangedRatio, changedRatio, read, change, rows, track, gaps;
         size_t events = 0;
-        for (int run = 0; run < kRuns && ok; ++run) {
-            if (!sockets.Churn(kPairsChanged)) {
-                std::fprintf(stderr, "cannot replace connections\n");
-                return 1;
-            }
+        int missed = 0;  // refreshes that did not see what the round made of the table
+        for (int round = 0; round < rounds && ok; ++round) {
             const auto d = Clock::now();
             bench::PlainDump(IPPROTO_TCP);
             bench::PlainDump(IPPROTO_UDP);
             dump.push_back(Micros(d, Clock::now()));
+
+            const auto u = Clock::now();
+            ok = m.Refresh();
+            unchanged.push_back(Micros(u, Clock::now()));
+            missed += m.changed ? 1 : 0;
+
+            if (!sockets.Churn(kPairsChanged)) {
+                std::fprintf(stderr, "cannot replace connections\n");
+                return 1;
+            }
             const size_t before = m.events;
             double gap = 0;
-            refresh.push_back(TickWithProbe(m, gap, ok));
+            changed.push_back(TickWithProbe(m, gap, ok));
+            missed += m.changed ? 0 : 1;
             gaps.push_back(gap);
             read.push_back(m.read);
             change.push_back(m.change);
             rows.push_back(m.rows);
             track.push_back(m.track);
             events = m.events - before;
+            unchangedRatio.push_back(unchanged.back() / dump.back());
+            changedRatio.push_back(changed.back() / dump.back());
         }
         if (!ok) {
             std::fprintf(stderr, "ReadTables failed: %s\n", m.agent.errorText);
             return 1;
         }
-        std::printf("%8zu %8d %8.0f %8.0f %8.0f %8.0f %8.0f %8.0f %8zu %7.2f %8.0f %8.0f %9.0f %9.0f\n",
-                    sockets.size(), m.agent.GetRecordCount(), Median(dump), Median(refresh), Median(read),
-                    Median(change), Median(rows), Median(track), events, Median(refresh) / Median(dump), Median(gaps),
-                    *std::max_element(gaps.begin(), gaps.end()), fill, fillGap);
+        if (missed > 0) std::fprintf(stderr, "%d refreshes saw a change where there was none or missed one\n", missed);
+        char unchangedText[32], changedText[32];
+        std::snprintf(unchangedText, sizeof unchangedText, "%.2f (%.2f-%.2f)", Median(unchanged) / Median(dump),
+                      Percentile(unchangedRatio, 0.1), Percentile(unchangedRatio, 0.9));
+        std::snprintf(changedText, sizeof changedText, "%.2f (%.2f-%.2f)", Median(changed) / Median(dump),
+                      Percentile(changedRatio, 0.1), Percentile(changedRatio, 0.9));
+        std::printf("%7zu %7d %7.0f %8.0f %8.0f %17s %17s %7.0f %7.0f %7.0f %7.0f %6.2f %7zu %7.0f %7.0f %8.0f %8.0f\n",
+                    sockets.size(), m.agent.GetRecordCount(), Median(dump), Median(unchanged), Median(changed),
+                    unchangedText, changedText, Median(read), Median(change), Median(rows), Median(track),
+                    allocations, events, Median(gaps), *std::max_element(gaps.begin(), gaps.end()), fill, fillGap);
+        std::fflush(stdout);
     }
     return 0;
 }
