@@ -1,7 +1,9 @@
 #include "platform/PostedQueue.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -26,26 +28,66 @@ void PostedQueue::Push(PostedMessage m) {
 }
 
 bool PostedQueue::Pop(PostedMessage& out) {
-    uint64_t count;
-    (void)!::read(wakeFd_, &count, sizeof count);
     std::lock_guard<std::mutex> guard(lock_);
-    if (messages_.empty()) return false;
-    out = std::move(messages_.front());
-    messages_.pop_front();
-    if (!messages_.empty()) Wake();
-    return true;
+    const bool any = !messages_.empty();
+    if (any) {
+        out = std::move(messages_.front());
+        messages_.pop_front();
+    }
+    // Disarmed only under the lock and only when nothing waits: a push after this
+    // arms it again, as its write follows its insertion.
+    if (messages_.empty()) {
+        uint64_t count;
+        (void)!::read(wakeFd_, &count, sizeof count);
+    }
+    return any;
+}
+
+size_t PostedQueue::Waiting() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return messages_.size();
 }
 
 WindowRef MakeWindowRef(std::shared_ptr<PostedQueue> queue) {
     return WindowRef::Create([queue = std::move(queue)](PostedMessage&& m) { queue->Push(std::move(m)); });
 }
 
+namespace {
+
+std::chrono::nanoseconds ThreadTime() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+struct Delivery {
+    QPointer<QObject> receiver;
+    std::shared_ptr<PostedQueue> queue;
+    std::function<void(PostedMessage&)> deliver;
+
+    void Turn() {
+        const auto until = std::chrono::steady_clock::now() + POSTED_BATCH_WAIT;
+        const auto worked = ThreadTime() + POSTED_BATCH_TIME;
+        // Messages posted during the turn wait for the next one, so a worker that
+        // keeps posting cannot hold the loop.
+        for (size_t n = queue->Waiting(); n > 0; --n) {
+            PostedMessage m;
+            if (!queue->Pop(m)) return;  // a nested loop's turn took the rest
+            deliver(m);
+            if (!receiver || ThreadTime() >= worked || std::chrono::steady_clock::now() >= until) return;
+        }
+    }
+};
+
+}  // namespace
+
 void DeliverPostedMessages(QObject* receiver, std::shared_ptr<PostedQueue> queue,
                            std::function<void(PostedMessage&)> deliver) {
+    auto delivery = std::make_shared<Delivery>(Delivery{receiver, queue, std::move(deliver)});
     auto* notifier = new QSocketNotifier(queue->WakeFd(), QSocketNotifier::Read, receiver);
-    QObject::connect(notifier, &QSocketNotifier::activated, receiver,
-                     [queue, deliver = std::move(deliver)] {
-                         PostedMessage m;
-                         if (queue->Pop(m)) deliver(m);
-                     });
+    QObject::connect(notifier, &QSocketNotifier::activated, receiver, [delivery] {
+        // A handler may destroy the receiver, and this connection with it.
+        const std::shared_ptr<Delivery> keep = delivery;
+        keep->Turn();
+    });
 }

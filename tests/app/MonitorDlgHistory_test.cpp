@@ -1,6 +1,7 @@
 // Connection events in the main window: the history list, the log line and the alarm.
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -172,6 +173,30 @@ TEST_F(HistoryTest, RefreshOfANewConnectionEndsInAHistoryLine) {
     ProcessEventsFor(20);
     ASSERT_EQ(history->count(), 2);
     EXPECT_EQ(Line(history, 0).toStdString(), "2024년 3월 5일 09:07:02 - <---단절---> 10.0.0.5 : telnet - blackjack");
+}
+
+// A burst of events handed over in one turn puts its lines in the list before the list
+// is painted again, so it is painted once, not once a line.
+TEST_F(HistoryTest, ABurstOfEventsIsPaintedOnce) {
+    Start(DefaultSettings());
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ProcessEventsFor(50);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    history->viewport()->installEventFilter(&counter);
+    constexpr int kBurst = 40;
+    for (int i = 0; i < kBurst; ++i)
+        dlg->Handle().PostMessage(WM_CONN_EVENT, 0, "C 10.0.0.5 5000 " + std::to_string(i));
+    ProcessEventsFor(100);
+    ASSERT_EQ(history->count(), kBurst);
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_LE(counter.paints, 2);
 }
 
 // Connects that arrive while an alarm box is open (its loop serves posted events) wait

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -144,4 +146,55 @@ TEST(PostedMessages, AHandlerInANestedLoopStillGetsTheNextMessage) {
     for (int i = 1; i <= 3; ++i) window.handle.PostMessage(WM_CONN_EVENT, i);
     EXPECT_TRUE(ProcessUntil([&] { return order.size() == 4; }));
     EXPECT_EQ(order, (std::vector<intptr_t>{1, 2, 3, -1}));
+}
+
+TEST(PostedMessages, ATurnDeliversWhatWaitsWithinItsTimeAndTheRestFollow) {
+    App();
+    Receiver window;
+    for (int i = 0; i < 500; ++i) window.handle.PostMessage(WM_CONN_EVENT, i);
+    // A pass of the loop hands every waiting message over (a few passes where the
+    // machine takes the time away), not one message a pass.
+    int passes = 0;
+    for (; window.received.size() < 500 && passes < 500; ++passes) QCoreApplication::processEvents();
+    EXPECT_EQ(window.received.size(), 500u);
+    EXPECT_LE(passes, 10);
+
+    // Slow handlers, one that works and one that waits: the turn stops at its bound,
+    // and later turns go on in order.
+    auto busy = [](const PostedMessage&) {
+        const std::clock_t until = std::clock() + CLOCKS_PER_SEC * 2 * POSTED_BATCH_TIME.count() / 1000;
+        while (std::clock() < until) {
+        }
+    };
+    auto waiting = [](const PostedMessage&) { std::this_thread::sleep_for(POSTED_BATCH_WAIT * 2); };
+    using Handler = std::function<void(const PostedMessage&)>;
+    for (const Handler& slow : {Handler(busy), Handler(waiting)}) {
+        window.received.clear();
+        window.onMessage = slow;
+        for (int i = 0; i < 3; ++i) window.handle.PostMessage(WM_CONN_EVENT, i);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.received.size(), 1u);
+        EXPECT_TRUE(ProcessUntil([&] { return window.received.size() == 3; }));
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(window.received[static_cast<size_t>(i)].wParam, i);
+    }
+}
+
+TEST(PostedMessages, ANestedLoopMidBatchDeliversTheRestOfItOnceInOrder) {
+    App();
+    Receiver window;
+    std::vector<intptr_t> order;
+    // The second message of a batch opens a loop of its own, which sees the rest of the
+    // batch and a message posted while it runs; the outer turn then delivers nothing twice.
+    window.onMessage = [&](const PostedMessage& m) {
+        order.push_back(m.wParam);
+        if (m.wParam == 2) {
+            window.handle.PostMessage(WM_CONN_EVENT, 6);
+            ProcessUntil([&] { return order.size() == 6; }, 2000);
+            order.push_back(-1);
+        }
+    };
+    for (int i = 1; i <= 5; ++i) window.handle.PostMessage(WM_CONN_EVENT, i);
+    QCoreApplication::processEvents();
+    ProcessUntil([] { return false; }, 50);
+    EXPECT_EQ(order, (std::vector<intptr_t>{1, 2, 3, 4, 5, 6, -1}));
 }
