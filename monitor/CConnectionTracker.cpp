@@ -46,14 +46,142 @@ const ConnectionRecord& CConnectionTracker::SlotRecord(int slot) const {
 }
 
 int CConnectionTracker::Update(int count, const ConnectionRecord* records) {
-    if (!records) count = 0;
+    if (!records || count < 0) count = 0;
     MarkAll();
+    rowEnds_.assign(static_cast<size_t>(count), nullptr);
+    complete_ = true;
     for (int i = 0; i < count; ++i) {
         if (records[i].stateIndex != STATE_ESTABLISHED) continue;
-        if (!Confirm(records[i])) AddNew(records[i]);
+        Entry& end = *byRemote_.try_emplace(RemoteEnd(records[i])).first;
+        rowEnds_[static_cast<size_t>(i)] = &end;
+        if (!Confirm(end.second)) AddNew(records[i], end);
     }
     Sweep();
+    Reindex();
     return 1;
+}
+
+int CConnectionTracker::Update(int count, const ConnectionRecord* records, const std::vector<RowChange>& changes) {
+    if (!records || count < 0) count = 0;
+    if (!complete_ || !ChangesFit(count, changes)) return Update(count, records);
+    Pass pass;
+    Tally(records, changes, pass);
+    SpliceRows(count, changes, pass);
+    for (int q : NewRows(pass)) AddNew(records[q], *rowEnds_[static_cast<size_t>(q)]);
+    DropVanished(pass);
+    for (const auto& [slot, e] : added_) letters_[static_cast<size_t>(slot)] = 'f';
+    for (Entry* e : pass.touched) e->second = Holders{std::move(e->second.held)};
+    MergeAdded();
+    for (Entry* e : pass.touched) {
+        if (!e->second.held.empty()) continue;
+        const RemoteEnd key = e->first;  // not a reference into the node being erased
+        byRemote_.erase(key);
+    }
+    if (!complete_) ForgetRows();
+    return 1;
+}
+
+void CConnectionTracker::Tally(const ConnectionRecord* records, const std::vector<RowChange>& changes, Pass& pass) {
+    auto touch = [&](Entry& e) {
+        if (e.second.removed == 0 && e.second.added == 0) pass.touched.push_back(&e);
+    };
+    for (const RowChange& c : changes) {
+        for (int p = c.shownFirst; p < c.shownFirst + c.shownCount; ++p) {
+            if (Entry* e = rowEnds_[static_cast<size_t>(p)]) {
+                touch(*e);
+                ++e->second.removed;
+            }
+        }
+        for (int q = c.wantedFirst; q < c.wantedFirst + c.wantedCount; ++q) {
+            if (records[q].stateIndex != STATE_ESTABLISHED) continue;
+            Entry& e = *byRemote_.try_emplace(RemoteEnd(records[q])).first;
+            touch(e);
+            ++e.second.added;
+            pass.came.push_back({q, &e});
+        }
+    }
+}
+
+void CConnectionTracker::SpliceRows(int count, const std::vector<RowChange>& changes, const Pass& pass) {
+    // The unchanged rows keep their entries.
+    std::vector<Entry*>& rows = spareRowEnds_;
+    rows.clear();
+    rows.reserve(static_cast<size_t>(count));
+    size_t from = 0, next = 0;
+    for (const RowChange& c : changes) {
+        rows.insert(rows.end(), rowEnds_.begin() + static_cast<std::ptrdiff_t>(from),
+                    rowEnds_.begin() + c.shownFirst);
+        for (int q = c.wantedFirst; q < c.wantedFirst + c.wantedCount; ++q)
+            rows.push_back(next < pass.came.size() && pass.came[next].first == q ? pass.came[next++].second : nullptr);
+        from = static_cast<size_t>(c.shownFirst + c.shownCount);
+    }
+    rows.insert(rows.end(), rowEnds_.begin() + static_cast<std::ptrdiff_t>(from), rowEnds_.end());
+    rowEnds_.swap(rows);
+}
+
+std::vector<int> CConnectionTracker::NewRows(const Pass& pass) {
+    // A whole pass confirms an end's first rows in table order, as many as it holds
+    // slots, and finds the rest new. Where only new rows of an end are left, they are
+    // those rows; where old ones stay, the table order among all its rows decides.
+    std::vector<std::vector<int>> gathered;
+    for (Entry* e : pass.touched) {
+        Holders& h = e->second;
+        if (h.added > h.removed && static_cast<int>(h.held.size()) != h.removed) {
+            h.gather = static_cast<int32_t>(gathered.size());
+            gathered.emplace_back();
+        }
+    }
+    std::vector<int> found;
+    for (const auto& [q, e] : pass.came) {
+        Holders& h = e->second;
+        if (h.gather < 0 && h.added > h.removed && h.confirmed++ >= h.held.size()) found.push_back(q);
+    }
+    if (gathered.empty()) return found;
+    for (size_t p = 0; p < rowEnds_.size(); ++p) {
+        const Entry* e = rowEnds_[p];
+        if (e && e->second.gather >= 0) gathered[static_cast<size_t>(e->second.gather)].push_back(static_cast<int>(p));
+    }
+    for (Entry* e : pass.touched) {
+        const Holders& h = e->second;
+        if (h.gather < 0) continue;
+        const std::vector<int>& positions = gathered[static_cast<size_t>(h.gather)];
+        found.insert(found.end(), positions.begin() + static_cast<std::ptrdiff_t>(h.held.size()), positions.end());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+void CConnectionTracker::DropVanished(const Pass& pass) {
+    // An end with fewer rows than slots loses its highest slots, in slot order.
+    std::vector<int> gone;
+    for (Entry* e : pass.touched) {
+        Holders& h = e->second;
+        if (h.added >= h.removed) continue;
+        const auto keep = static_cast<std::ptrdiff_t>(h.held.size()) - (h.removed - h.added);
+        gone.insert(gone.end(), h.held.begin() + keep, h.held.end());
+        h.held.resize(static_cast<size_t>(keep));
+    }
+    std::sort(gone.begin(), gone.end());
+    for (int slot : gone) {
+        PostEvent('D', slots_[static_cast<size_t>(slot)]);
+        letters_[static_cast<size_t>(slot)] = 'e';
+        empty_.push(slot);
+        --occupied_;
+    }
+}
+
+bool CConnectionTracker::ChangesFit(int count, const std::vector<RowChange>& changes) const {
+    const int last = static_cast<int>(rowEnds_.size());
+    int shownEnd = 0, wantedEnd = 0;
+    for (const RowChange& c : changes) {
+        if (c.shownCount < 0 || c.wantedCount < 0 || c.shownFirst < shownEnd || c.wantedFirst < wantedEnd ||
+            c.shownFirst - shownEnd != c.wantedFirst - wantedEnd)
+            return false;
+        shownEnd = c.shownFirst + c.shownCount;
+        wantedEnd = c.wantedFirst + c.wantedCount;
+        if (shownEnd > last || wantedEnd > count) return false;
+    }
+    return last - shownEnd == count - wantedEnd;
 }
 
 void CConnectionTracker::MarkAll() {
@@ -62,18 +190,15 @@ void CConnectionTracker::MarkAll() {
         if (letter != 'e') letter = 'c';
 }
 
-bool CConnectionTracker::Confirm(const ConnectionRecord& record) {
-    auto it = byRemote_.find(RemoteEnd(record));
-    if (it == byRemote_.end()) return false;
-    Holders& h = it->second;
-    // Slots stored in this pass are not in the index yet, so every slot past the
-    // confirmed prefix is still 'c'.
+bool CConnectionTracker::Confirm(Holders& h) {
+    // Slots stored in this pass are not among the held ones yet, so every slot past
+    // the confirmed prefix is still 'c'.
     if (h.confirmed == h.held.size()) return false;
     letters_[static_cast<size_t>(h.held[h.confirmed++])] = 'x';
     return true;
 }
 
-void CConnectionTracker::AddNew(const ConnectionRecord& record) {
+void CConnectionTracker::AddNew(const ConnectionRecord& record, Entry& end) {
     int slot;
     if (!empty_.empty()) {
         slot = empty_.top();
@@ -83,12 +208,13 @@ void CConnectionTracker::AddNew(const ConnectionRecord& record) {
         letters_.push_back('e');
         slots_.emplace_back();
     } else {
-        return;  // every slot taken: the connection is found new again once one frees up
+        complete_ = false;  // the connection is found new again once a slot frees up
+        return;
     }
     slots_[static_cast<size_t>(slot)] = record;
     letters_[static_cast<size_t>(slot)] = 'n';
     ++occupied_;
-    added_.push_back(slot);
+    added_.push_back({slot, &end});
     PostConnectEvent(record);
 }
 
@@ -106,36 +232,41 @@ void CConnectionTracker::Sweep() {
             default: break;
         }
     }
-    Reindex();
 }
 
 void CConnectionTracker::Reindex() {
-    // The slots not confirmed were emptied by the sweep: drop them.
-    for (auto it = byRemote_.begin(); it != byRemote_.end();) {
-        Holders& h = it->second;
-        h.held.resize(h.confirmed);
-        h.confirmed = 0;
-        if (h.held.empty())
-            it = byRemote_.erase(it);
-        else
-            ++it;
+    // The slots not confirmed were emptied by the sweep.
+    for (Entry& e : byRemote_) {
+        e.second.held.resize(e.second.confirmed);
+        e.second.confirmed = 0;
     }
+    MergeAdded();
+    for (auto it = byRemote_.begin(); it != byRemote_.end();)
+        it = it->second.held.empty() ? byRemote_.erase(it) : std::next(it);
+    if (!complete_) ForgetRows();
+}
+
+void CConnectionTracker::MergeAdded() {
     // The new slots are ascending among themselves but may lie below older ones.
-    std::vector<Holders*> grown;
-    for (int slot : added_) {
-        Holders& h = byRemote_[RemoteEnd(slots_[static_cast<size_t>(slot)])];
-        if (h.mergeFrom == SIZE_MAX) {
-            h.mergeFrom = h.held.size();
-            grown.push_back(&h);
-        }
-        h.held.push_back(slot);
+    for (const auto& [slot, e] : added_) {
+        e->second.held.push_back(slot);
+        ++e->second.added;
     }
-    for (Holders* h : grown) {
-        std::inplace_merge(h->held.begin(), h->held.begin() + static_cast<std::ptrdiff_t>(h->mergeFrom),
-                           h->held.end());
-        h->mergeFrom = SIZE_MAX;
+    for (const auto& [slot, e] : added_) {
+        Holders& h = e->second;
+        if (h.added == 0) continue;
+        std::inplace_merge(h.held.begin(), h.held.end() - h.added, h.held.end());
+        h.added = 0;
     }
     added_.clear();
+}
+
+void CConnectionTracker::ForgetRows() {
+    // Entries of rows without a slot may be gone: the next pass is a whole one.
+    rowEnds_.clear();
+    rowEnds_.shrink_to_fit();
+    spareRowEnds_.clear();
+    spareRowEnds_.shrink_to_fit();
 }
 
 void CConnectionTracker::PostConnectEvent(const ConnectionRecord& record) { PostEvent('C', record); }

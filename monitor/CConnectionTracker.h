@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "monitor/ConnectionRecord.h"
+#include "monitor/RowDiff.h"
 #include "platform/WindowRef.h"
 
 // Turns successive connection tables into connect and disconnect events for the
@@ -16,7 +17,8 @@
 //
 // Slots behave as a row of `capacity` slots that start empty; they are allocated only
 // as far as they have been used. An index from remote end to the slots holding it
-// keeps a pass linear in the size of the table.
+// keeps a pass linear in the size of the table, and a pass given the table's changes
+// looks at the changed rows alone.
 class CConnectionTracker {
 public:
     // capacity: connections tracked at once; MAX_CONNECTIONS, lower only in tests
@@ -30,6 +32,11 @@ public:
 
     // One pass over the first count records; returns 1.
     int Update(int count, const ConnectionRecord* records);
+    // The same pass, with the same events and slots, for a table that differs from the
+    // one of the last pass only within changes (as DiffConnectionRecords gives them):
+    // the rows outside them are not looked at. Changes that do not fit the last table
+    // make it a whole pass.
+    int Update(int count, const ConnectionRecord* records, const std::vector<RowChange>& changes);
 
     // Slot letters: 'e' empty, 'f' settled; 'c', 'x', 'n' only during a pass. A slot
     // never used reads 'e' and an all-zero record.
@@ -51,20 +58,39 @@ private:
     struct RemoteEndHash {
         size_t operator()(const RemoteEnd& k) const;
     };
-    // The occupied slots with one remote end, ascending. During a pass the first
-    // `confirmed` of them are the ones found again: a pass always takes the lowest
-    // slot still to be confirmed, so they form a prefix.
+    // The occupied slots with one remote end, ascending, and what a pass counts for it.
     struct Holders {
         std::vector<int> held;
-        size_t confirmed = 0;
-        size_t mergeFrom = SIZE_MAX;  // slots added this pass start here, until merged
+        // A whole pass: the first `confirmed` slots are found again (a pass always
+        // takes the lowest slot still to be confirmed, so they form a prefix).
+        uint32_t confirmed = 0;
+        // A pass over changes: its rows that left and came, and where its rows'
+        // positions are gathered when the table order decides which rows are new.
+        int32_t removed = 0;
+        int32_t added = 0;
+        int32_t gather = -1;
     };
+    using Index = std::unordered_map<RemoteEnd, Holders, RemoteEndHash>;
+    using Entry = Index::value_type;  // stays where it is while the index grows
 
     void MarkAll();
-    bool Confirm(const ConnectionRecord& record);
-    void AddNew(const ConnectionRecord& record);
+    bool Confirm(Holders& holders);
+    void AddNew(const ConnectionRecord& record, Entry& end);
     void Sweep();
     void Reindex();
+    void MergeAdded();
+    void ForgetRows();
+    // A pass over changes: the ends whose rows left or came, and the established rows
+    // that came, in table order.
+    struct Pass {
+        std::vector<Entry*> touched;
+        std::vector<std::pair<int, Entry*>> came;
+    };
+    bool ChangesFit(int count, const std::vector<RowChange>& changes) const;
+    void Tally(const ConnectionRecord* records, const std::vector<RowChange>& changes, Pass& pass);
+    void SpliceRows(int count, const std::vector<RowChange>& changes, const Pass& pass);
+    std::vector<int> NewRows(const Pass& pass);
+    void DropVanished(const Pass& pass);
     void PostConnectEvent(const ConnectionRecord& record);
     void PostEvent(char letter, const ConnectionRecord& record);
 
@@ -75,8 +101,14 @@ private:
     std::vector<ConnectionRecord> slots_;
     // Empty slots below letters_.size(), lowest on top.
     std::priority_queue<int, std::vector<int>, std::greater<int>> empty_;
-    std::unordered_map<RemoteEnd, Holders, RemoteEndHash> byRemote_;
-    std::vector<int> added_;  // slots stored in this pass, ascending
+    Index byRemote_;
+    std::vector<std::pair<int, Entry*>> added_;  // slots stored in this pass, ascending
+    // Row by row of the last table, the index entry of an established row's remote end
+    // (null for any other row). Kept only while every established row of that table
+    // holds a slot: then a row that did not change needs nothing from a pass.
+    std::vector<Entry*> rowEnds_;
+    std::vector<Entry*> spareRowEnds_;  // the next table's, built beside it
+    bool complete_ = true;
 };
 
 // The event text for one connection: letter 'C' or 'D', remote address, remote port,

@@ -1,8 +1,6 @@
 #include "monitor/ConnectionList.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -43,6 +41,27 @@ int ConnectionImage(const ConnectionRecord& r) {
     return image;
 }
 
+bool ShownInMode(const ConnectionRecord& r, int displayMode) {
+    if (displayMode != 1) return true;
+    const size_t n = strnlen(r.remoteAddress, sizeof r.remoteAddress);
+    return !((n >= 7 && std::memcmp(r.remoteAddress, "0.0.0.0", 7) == 0) ||
+             (n >= 3 && std::memcmp(r.remoteAddress, "*:*", 3) == 0));
+}
+
+std::string ConnectionColumnText(const ConnectionRecord& r, int column, const CPortNameTable& portNames) {
+    switch (column) {
+    case 0: {
+        std::string remote = Text(r.remoteAddress);
+        if (Text(r.protocol) == "TCP") remote += ":" + portNames.PortName(r.remotePort);
+        return remote;
+    }
+    case 1: return Text(r.localAddress) + ":" + portNames.PortName(r.localPort);
+    case 2: return Text(r.protocol);
+    case 3: return r.protocol[0] == 'T' ? TcpStateName(r.stateIndex) : "";
+    default: return {};
+    }
+}
+
 std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord* records, int displayMode,
                                                const CPortNameTable& portNames) {
     std::vector<ConnectionRow> rows;
@@ -50,16 +69,10 @@ std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord
     rows.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const ConnectionRecord& r = records[i];
-        const std::string remote = Text(r.remoteAddress);
-        const std::string protocol = Text(r.protocol);
-        if (displayMode == 1 && (remote.compare(0, 7, "0.0.0.0") == 0 || remote.compare(0, 3, "*:*") == 0))
-            continue;
+        if (!ShownInMode(r, displayMode)) continue;
         ConnectionRow row;
         row.image = ConnectionImage(r);
-        row.columns[0] = protocol == "TCP" ? remote + ":" + portNames.PortName(r.remotePort) : remote;
-        row.columns[1] = Text(r.localAddress) + ":" + portNames.PortName(r.localPort);
-        row.columns[2] = protocol;
-        if (!protocol.empty() && protocol[0] == 'T') row.columns[3] = TcpStateName(r.stateIndex);
+        for (int c = 0; c < 4; ++c) row.columns[c] = ConnectionColumnText(r, c, portNames);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -84,112 +97,26 @@ size_t RowHash(const ConnectionRow& r) {
     return h;
 }
 
-// Myers' shortest edit script over two row sequences that differ in their first and
-// in their last row, found by a greedy search of at most `limit` edits.
-class EditSearch {
-public:
-    EditSearch(const ConnectionRow* a, int n, const ConnectionRow* b, int m) : a_(a), b_(b), n_(n), m_(m) {
-        ha_.reserve(static_cast<size_t>(n));
-        hb_.reserve(static_cast<size_t>(m));
-        for (int i = 0; i < n; ++i) ha_.push_back(RowHash(a[i]));
-        for (int i = 0; i < m; ++i) hb_.push_back(RowHash(b[i]));
-    }
-
-    // The runs of equal rows (first in a, first in b, length) of a shortest script, in
-    // order; false when every script needs more than limit edits.
-    bool Matches(int limit, std::vector<std::array<int, 3>>& runs) {
-        if (std::abs(n_ - m_) > limit) return false;
-        std::vector<std::vector<int>> rounds;  // furthest x on each diagonal -d..d after d edits; -1 none
-        rounds.push_back({Snake(0, 0)});
-        int found = (rounds[0][0] == n_ && n_ == m_) ? 0 : -1;
-        for (int d = 1; found < 0 && d <= limit; ++d) {
-            std::vector<int> cur(static_cast<size_t>(2 * d + 1), -1);
-            for (int k = -d; k <= d; k += 2) {
-                int from;
-                int x = Step(rounds.back(), k, d, from);
-                if (x < 0) continue;
-                x = Snake(x, x - k);
-                cur[static_cast<size_t>(k + d)] = x;
-                if (x == n_ && x - k == m_) found = d;
-            }
-            rounds.push_back(std::move(cur));
-        }
-        if (found < 0) return false;
-
-        int x = n_, y = m_;
-        for (int d = found; d > 0; --d) {
-            const int k = x - y;
-            int from;
-            Step(rounds[static_cast<size_t>(d - 1)], k, d, from);
-            const int px = rounds[static_cast<size_t>(d - 1)][static_cast<size_t>(from + d - 1)];
-            const int startX = from == k + 1 ? px : px + 1;
-            if (x > startX) runs.push_back({startX, startX - k, x - startX});
-            x = px;
-            y = px - from;
-        }
-        if (x > 0) runs.push_back({0, 0, x});
-        std::reverse(runs.begin(), runs.end());
-        return true;
-    }
-
-private:
-    bool Same(int x, int y) const {
-        return ha_[static_cast<size_t>(x)] == hb_[static_cast<size_t>(y)] && a_[x] == b_[y];
-    }
-    int Snake(int x, int y) const {
-        while (x < n_ && y < m_ && Same(x, y)) ++x, ++y;
-        return x;
-    }
-    // The furthest x on diagonal k with one edit more than prev holds, before its run
-    // of equal rows, and the diagonal it comes from; -1 when no path inside the grid
-    // reaches the diagonal.
-    int Step(const std::vector<int>& prev, int k, int d, int& from) const {
-        int best = -1;
-        from = k;
-        auto at = [&](int diagonal) { return prev[static_cast<size_t>(diagonal + d - 1)]; };
-        if (k + 1 <= d - 1 && at(k + 1) >= 0 && at(k + 1) - k <= m_) {  // one more wanted row
-            best = at(k + 1);
-            from = k + 1;
-        }
-        if (k - 1 >= -(d - 1) && at(k - 1) >= 0 && at(k - 1) + 1 <= n_ && at(k - 1) + 1 > best) {  // one shown row less
-            best = at(k - 1) + 1;
-            from = k - 1;
-        }
-        return best;
-    }
-
-    const ConnectionRow* a_;
-    const ConnectionRow* b_;
-    int n_, m_;
-    std::vector<size_t> ha_, hb_;
-};
-
 }  // namespace
 
 std::vector<RowChange> DiffConnectionRows(const std::vector<ConnectionRow>& shown,
                                           const std::vector<ConnectionRow>& wanted, int maxEdits) {
-    const int n0 = static_cast<int>(shown.size()), m0 = static_cast<int>(wanted.size());
-    int head = 0;
-    while (head < n0 && head < m0 && shown[static_cast<size_t>(head)] == wanted[static_cast<size_t>(head)]) ++head;
-    int tail = 0;
-    while (tail < n0 - head && tail < m0 - head &&
-           shown[static_cast<size_t>(n0 - 1 - tail)] == wanted[static_cast<size_t>(m0 - 1 - tail)])
-        ++tail;
-    const int n = n0 - head - tail, m = m0 - head - tail;
-    if (n == 0 && m == 0) return {};
-    const RowChange whole{head, n, head, m};
-    if (n == 0 || m == 0) return {whole};
+    std::vector<size_t> hs, hw;
+    hs.reserve(shown.size());
+    hw.reserve(wanted.size());
+    for (const ConnectionRow& r : shown) hs.push_back(RowHash(r));
+    for (const ConnectionRow& r : wanted) hw.push_back(RowHash(r));
+    auto same = [&](int x, int y) {
+        const auto i = static_cast<size_t>(x), j = static_cast<size_t>(y);
+        return hs[i] == hw[j] && shown[i] == wanted[j];
+    };
+    return DiffRows(static_cast<int>(shown.size()), static_cast<int>(wanted.size()), same, maxEdits);
+}
 
-    std::vector<std::array<int, 3>> runs;
-    EditSearch search(shown.data() + head, n, wanted.data() + head, m);
-    if (!search.Matches(maxEdits, runs)) return {whole};
-    std::vector<RowChange> changes;
-    int x = 0, y = 0;
-    runs.push_back({n, m, 0});  // closes the last gap
-    for (const auto& [rx, ry, length] : runs) {
-        if (rx > x || ry > y) changes.push_back({head + x, rx - x, head + y, ry - y});
-        x = rx + length;
-        y = ry + length;
-    }
-    return changes;
+std::vector<RowChange> DiffConnectionRecords(int shownCount, const ConnectionRecord* shown, int wantedCount,
+                                             const ConnectionRecord* wanted, int maxEdits) {
+    if (!shown) shownCount = 0;
+    if (!wanted) wantedCount = 0;
+    auto same = [&](int x, int y) { return std::memcmp(&shown[x], &wanted[y], sizeof(ConnectionRecord)) == 0; };
+    return DiffRows(std::max(shownCount, 0), std::max(wantedCount, 0), same, maxEdits);
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "monitor/ConnectionRecord.h"
+#include "monitor/RowDiff.h"
 #include "ports/CPortNameTable.h"
 
 // Small images of the connection list.
@@ -23,17 +24,6 @@ struct ConnectionRow {
     bool operator==(const ConnectionRow&) const = default;
 };
 
-// A stretch of shown rows replaced by a stretch of wanted rows. Changes come in list
-// order and are applied in that order, each at list position wantedFirst: by then the
-// rows before it already are the wanted ones.
-struct RowChange {
-    int shownFirst = 0;
-    int shownCount = 0;
-    int wantedFirst = 0;
-    int wantedCount = 0;
-    bool operator==(const RowChange&) const = default;
-};
-
 // The changes that turn the shown rows into the wanted rows; every row outside them
 // stays as it is. They are the fewest inserted and removed rows while those number at
 // most maxEdits; beyond that, one change covers everything between the common head
@@ -41,10 +31,22 @@ struct RowChange {
 std::vector<RowChange> DiffConnectionRows(const std::vector<ConnectionRow>& shown,
                                           const std::vector<ConnectionRow>& wanted, int maxEdits = 1000);
 
-// The rows for the first count records in table order. Display mode 1 leaves out the
-// records without a remote end (listening TCP, UDP).
+// The same for two tables, record by record over whole records: how the displayed
+// table became the one just read.
+std::vector<RowChange> DiffConnectionRecords(int shownCount, const ConnectionRecord* shown, int wantedCount,
+                                             const ConnectionRecord* wanted, int maxEdits = 1000);
+
+// Whether a record has a row in the display mode: mode 1 leaves out the records
+// without a remote end (listening TCP, UDP).
+bool ShownInMode(const ConnectionRecord& record, int displayMode);
+
+// The rows for the first count records in table order, in the display mode.
 std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord* records, int displayMode,
                                                const CPortNameTable& portNames);
+
+// One column's text of a record's row: 0 remote end, 1 own end, 2 protocol, 3 TCP
+// state; "" for any other column.
+std::string ConnectionColumnText(const ConnectionRecord& record, int column, const CPortNameTable& portNames);
 
 // The image a record is shown with.
 int ConnectionImage(const ConnectionRecord& record);
