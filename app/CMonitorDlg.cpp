@@ -33,7 +33,10 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
     monitor_.history = Item<QListWidget>(IDC_HISTORY);
     // Every history line has one height; without this each insert measures them all.
     monitor_.history->setUniformItemSizes(true);
-    monitor_.connList = CListCtrl(Item<QTreeWidget>(IDC_CONN_LIST));
+    auto* connView = Item<QTreeView>(IDC_CONN_LIST);
+    monitor_.connRows = new ConnectionListModel(portNames_, monitor_.imageList, connView);
+    connView->setModel(monitor_.connRows);
+    monitor_.connList = CListCtrl(connView);
     friends_.friendList = CListCtrl(Item<QTreeWidget>(IDC_FRIEND_LIST));
     icon_ = LoadIconResource(IDI_MAINFRAME);
     refreshTimer_.setTimerType(Qt::CoarseTimer);
@@ -43,7 +46,7 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
     // shortcut, because the focused list would otherwise take the space key itself.
     auto* systemMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(systemMenuKey, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
-    for (QTreeWidget* list : {monitor_.connList.widget(), friends_.friendList.widget()}) {
+    for (QTreeView* list : {monitor_.connList.widget(), friends_.friendList.widget()}) {
         list->setContextMenuPolicy(Qt::DefaultContextMenu);
         list->viewport()->installEventFilter(this);
     }
@@ -65,6 +68,8 @@ CMonitorDlg::~CMonitorDlg() {
     // Workers that still hold the handle see a window that is gone.
     Handle().Invalidate();
     StopWorkers();
+    // The rows read the port names and images, which go before the widgets do.
+    delete monitor_.connRows;
 }
 
 void CMonitorDlg::Step(const char* name) const {

@@ -17,6 +17,7 @@
 #include "monitor/CConnectionTracker.h"
 #include "monitor/CNetTableAgent.h"
 #include "monitor/ConnectionList.h"
+#include "monitor/ConnectionListUi.h"
 #include "monitor/ConnectionRecord.h"
 #include "platform/DialogUi.h"
 #include "platform/ListViewUi.h"
@@ -66,7 +67,7 @@ struct MonitorPart {
     int refreshRunning = 0;
     CConnectionTracker tracker;
     CListCtrl connList;
-    std::vector<ConnectionRow> shownRows;  // what connList holds, row for row
+    ConnectionListModel* connRows = nullptr;  // what connList shows, owned by its view
     QLabel* limitNotice = nullptr;         // once a read has stopped at MAX_CONNECTIONS
     QListWidget* history = nullptr;
     CImageList imageList;

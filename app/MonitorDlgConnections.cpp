@@ -7,7 +7,6 @@
 
 #include "app/CMonitorDlg.h"
 #include "monitor/ConnectionList.h"
-#include "monitor/ConnectionListUi.h"
 #include "platform/MessageBoxUi.h"
 
 namespace {
@@ -42,10 +41,14 @@ void CMonitorDlg::RefreshConnections() {
     } else {
         if (m.agent->ReachedLimit()) ShowConnectionLimitNotice(this, m, BaseUnits());
         const int count = m.agent->GetRecordCount();
-        if (TableChanged(count, m.agent->records.data(), static_cast<int>(m.displayed.size()), m.displayed.data())) {
-            m.displayed.assign(m.agent->records.begin(), m.agent->records.begin() + count);
-            FillConnectionList(count);
-            m.tracker.Update(count, m.displayed.data());
+        const ConnectionRecord* now = m.agent->records.data();
+        const int shown = static_cast<int>(m.displayed.size());
+        if (TableChanged(count, now, shown, m.displayed.data())) {
+            // The list and the tracker go by what changed; the rows that stayed cost nothing.
+            const std::vector<RowChange> changes = DiffConnectionRecords(shown, m.displayed.data(), count, now);
+            m.connRows->ApplyTableChanges(shown, m.displayed.data(), count, now, changes, settings_.displayMode);
+            m.displayed.assign(now, now + count);
+            m.tracker.Update(count, m.displayed.data(), changes);
         }
     }
     m.refreshRunning = 0;
@@ -56,8 +59,7 @@ int CMonitorDlg::FillConnectionList(int count) {
     // Never past the displayed table: after a failed read the agent's count, which the
     // settings command passes, may be larger than what is displayed.
     count = std::clamp(count, 0, static_cast<int>(m.displayed.size()));
-    UpdateConnectionList(m.connList, m.shownRows,
-                         BuildConnectionRows(count, m.displayed.data(), settings_.displayMode, portNames_));
+    m.connRows->Show(count, m.displayed.data(), settings_.displayMode);
     return count;
 }
 

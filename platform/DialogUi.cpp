@@ -135,11 +135,12 @@ void CDialogBase::Build() {
             break;
         }
         case ControlKind::ListView: {
-            auto* lv = new QTreeWidget(this);
+            // A list whose rows the program supplies gets a plain view for its model.
+            QTreeView* lv = c.style & LVS_OWNERDATA ? new QTreeView(this) : new QTreeWidget(this);
+            if (auto* items = qobject_cast<QTreeWidget*>(lv)) items->setColumnCount(0);
             lv->setRootIsDecorated(false);
             lv->setItemsExpandable(false);
             lv->setUniformRowHeights(true);
-            lv->setColumnCount(0);
             lv->header()->setStretchLastSection(false);
             lv->header()->setSectionsMovable(false);
             lv->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -38,6 +38,8 @@ inline constexpr uint32_t ES_NUMBER = 0x2000;
 inline constexpr uint32_t LVS_REPORT = 0x0001;
 inline constexpr uint32_t LVS_SINGLESEL = 0x0004;
 inline constexpr uint32_t LVS_SHOWSELALWAYS = 0x0008;
+// The program supplies the rows from its own data when the view asks for them.
+inline constexpr uint32_t LVS_OWNERDATA = 0x1000;
 inline constexpr uint32_t LBS_NOTIFY = 0x0001;
 inline constexpr uint32_t LBS_SORT = 0x0002;
 

@@ -4,9 +4,11 @@
 #include <QLineEdit>
 #include <QTest>
 #include <fstream>
+#include <utility>
 
 #include "app/CSettingsDlg.h"
 #include "support/MonitorHarness.h"
+#include "support/TestRecords.h"
 #include "log/AccessLog.h"
 #include "platform/Messages.h"
 
@@ -127,12 +129,15 @@ protected:
     void SetUp() override {
         MonitorWindowTest::SetUp();
         TestClock::time = FixedNoon();
+        // One row shown in every mode, which no history line is made of; a redraw has
+        // every row drawn again.
+        TheFakeAgent().records = {TcpRecord("10.1.2.4", 4000, 1027, STATE_CLOSE_WAIT)};
         dlg = std::make_unique<TestMonitorDlg>();
         dlg->fileSettings = DefaultSettings();
         ASSERT_TRUE(dlg->Initialize());
+        ASSERT_EQ(dlg->ConnectionList().GetItemCount(), 1);
         dlg->trace.clear();
-        // A row no redraw would keep: its presence afterwards means no redraw.
-        dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
+        QObject::connect(dlg->Monitor().connRows, &QAbstractItemModel::dataChanged, [this] { ++redraws; });
     }
 
     // Runs the settings command; `edit` sets the dialog's controls before OK or Cancel.
@@ -148,10 +153,8 @@ protected:
         ASSERT_TRUE(seen);
     }
 
-    bool Redrawn() const {
-        CListCtrl& list = dlg->ConnectionList();
-        return !(list.GetItemCount() == 1 && list.GetItemText(0, 0) == QStringLiteral("sentinel"));
-    }
+    // Whether the rows were drawn again since the last question.
+    bool Redrawn() { return std::exchange(redraws, 0) > 0; }
     std::string File() const { return ReadWholeFile(dir.file(SETTINGS_FILE_NAME)); }
     std::string Log() const { return ReadWholeFile(AccessLogPath(dir.path(), FixedNoon())); }
 
@@ -161,6 +164,7 @@ protected:
     }
 
     std::unique_ptr<TestMonitorDlg> dlg;
+    int redraws = 0;
 };
 
 TEST_F(OnSettingsTest, CancelAfterChangingEverythingChangesNothing) {
@@ -229,15 +233,11 @@ TEST_F(OnSettingsTest, DisplayModeOrPortNamesRedrawTheListUnlessARefreshRuns) {
     EXPECT_EQ(dlg->Settings().displayMode, 1);
     EXPECT_TRUE(dlg->trace.empty());
 
-    dlg->ConnectionList().DeleteAllItems();
-    dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
     RunSettings([](CDialogBase* d) { d->CheckDlgButton(IDC_SHOW_PORT_NAMES, false); });
     EXPECT_TRUE(Redrawn());
     EXPECT_EQ(dlg->PortNames().ShowNames(), 0);
 
     // During a refresh the flag still reaches the services table, but the list waits.
-    dlg->ConnectionList().DeleteAllItems();
-    dlg->ConnectionList().InsertItem(0, QStringLiteral("sentinel"));
     dlg->SetRefreshRunning(1);
     RunSettings([](CDialogBase* d) {
         d->CheckDlgButton(IDC_SHOW_PORT_NAMES, true);

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <random>
 
@@ -48,17 +48,20 @@ void ExpectRows(TestMonitorDlg& dlg, const std::vector<Row>& rows) {
         SCOPED_TRACE(i);
         const Row& r = rows[static_cast<size_t>(i)];
         EXPECT_EQ(list.GetItemImage(i), r.image);
-        EXPECT_FALSE(list.widget()->topLevelItem(i)->icon(0).isNull());
+        EXPECT_FALSE(list.model()->index(i, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         for (int c = 0; c < 4; ++c) EXPECT_EQ(list.GetItemText(i, c), QString::fromUtf8(r.columns[c])) << c;
     }
 }
 
-std::vector<QTreeWidgetItem*> Items(TestMonitorDlg& dlg) {
-    std::vector<QTreeWidgetItem*> items;
-    QTreeWidget* w = dlg.ConnectionList().widget();
-    for (int i = 0; i < w->topLevelItemCount(); ++i) items.push_back(w->topLevelItem(i));
-    return items;
-}
+// Every change the list's model tells its view of, by kind.
+struct ModelChanges {
+    explicit ModelChanges(QAbstractItemModel* m)
+        : inserted(m, &QAbstractItemModel::rowsInserted), removed(m, &QAbstractItemModel::rowsRemoved),
+          changed(m, &QAbstractItemModel::dataChanged), reset(m, &QAbstractItemModel::modelReset),
+          layout(m, &QAbstractItemModel::layoutChanged) {}
+    int Count() const { return inserted.count() + removed.count() + changed.count() + reset.count() + layout.count(); }
+    QSignalSpy inserted, removed, changed, reset, layout;
+};
 
 class ConnectionListTest : public MonitorWindowTest {
 protected:
@@ -110,30 +113,37 @@ TEST_F(ConnectionListTest, UnchangedTableLeavesTheListAndTrackerAlone) {
     dlg.show();
     ProcessEventsFor(20);
     ASSERT_EQ(dlg.HistoryList()->count(), 1);  // the established telnet row
-    QTreeWidget* w = dlg.ConnectionList().widget();
-    w->setCurrentItem(w->topLevelItem(3));
-    const std::vector<QTreeWidgetItem*> before = Items(dlg);
+    QTreeView* w = dlg.ConnectionList().widget();
+    QAbstractItemModel* model = w->model();
+    w->setCurrentIndex(model->index(3, 0));
+    const QPersistentModelIndex selected(model->index(3, 0));
+    auto selectedRow = [&] {
+        const QModelIndexList rows = w->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows[0].row() : -1;
+    };
+    ASSERT_EQ(selectedRow(), 3);
 
+    ModelChanges unchanged(model);
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
     EXPECT_EQ(TheFakeAgent().Reads(), 2);
-    EXPECT_EQ(Items(dlg), before);
-    EXPECT_EQ(w->currentItem(), before[3]);
-    EXPECT_EQ(w->selectedItems(), QList<QTreeWidgetItem*>{before[3]});
+    EXPECT_EQ(unchanged.Count(), 0);
+    EXPECT_EQ(selectedRow(), 3);
     EXPECT_EQ(dlg.HistoryList()->count(), 1);
 
     // One byte differs (the established row closes): same count, tracked, and only
-    // that row's changed texts and image are set; the selected row stays selected.
-    QSignalSpy touched(w->model(), &QAbstractItemModel::dataChanged);
+    // that row is told to the view, in place; the selected row stays selected.
+    ModelChanges oneRow(model);
     TheFakeAgent().records[1].stateIndex = 7;
     dlg.OnTimer(TIMER_REFRESH);
     ProcessEventsFor(20);
-    EXPECT_EQ(Items(dlg), before);
-    EXPECT_EQ(w->selectedItems(), QList<QTreeWidgetItem*>{before[3]});
+    EXPECT_EQ(oneRow.inserted.count() + oneRow.removed.count() + oneRow.reset.count() + oneRow.layout.count(), 0);
+    EXPECT_EQ(selected.row(), 3);
+    EXPECT_EQ(selectedRow(), 3);
     EXPECT_EQ(dlg.ConnectionList().GetItemImage(1), 3);
     EXPECT_EQ(dlg.ConnectionList().GetItemText(1, 3), QStringLiteral("CloseWait"));
-    ASSERT_FALSE(touched.isEmpty());
-    for (const QList<QVariant>& change : touched) {
+    ASSERT_FALSE(oneRow.changed.isEmpty());
+    for (const QList<QVariant>& change : oneRow.changed) {
         EXPECT_EQ(change[0].toModelIndex().row(), 1);
         EXPECT_EQ(change[1].toModelIndex().row(), 1);
     }
@@ -141,10 +151,15 @@ TEST_F(ConnectionListTest, UnchangedTableLeavesTheListAndTrackerAlone) {
     EXPECT_TRUE(dlg.HistoryList()->item(0)->text().contains(QStringLiteral("<---단절---> 10.1.2.3 : telnet")));
 
     // The last record vanishes: the count differs, the list loses that row alone.
+    ModelChanges lastRow(model);
     TheFakeAgent().records.pop_back();
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(dlg.DisplayedCount(), 6);
-    EXPECT_EQ(Items(dlg), std::vector<QTreeWidgetItem*>(before.begin(), before.end() - 1));
+    ASSERT_EQ(lastRow.Count(), 1);
+    ASSERT_EQ(lastRow.removed.count(), 1);
+    EXPECT_EQ(lastRow.removed[0][1].toInt(), 6);
+    EXPECT_EQ(lastRow.removed[0][2].toInt(), 6);
+    EXPECT_EQ(selectedRow(), 3);
     EXPECT_EQ(dlg.ConnectionList().GetItemText(5, 1), QStringLiteral("0.0.0.0:137"));
 }
 
@@ -232,14 +247,14 @@ TEST_F(ConnectionListTest, FailedOrEmptyReads) {
     ASSERT_TRUE(dlg.Initialize());
     dlg.show();
     ProcessEventsFor(20);
-    const std::vector<QTreeWidgetItem*> before = Items(dlg);
+    ModelChanges failed(dlg.ConnectionList().model());
 
     int boxes = 0;
     SetMessageBoxHook([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
     TheFakeAgent().failEveryRequest = true;
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(Items(dlg), before);
+    EXPECT_EQ(failed.Count(), 0);
     EXPECT_EQ(dlg.DisplayedCount(), 7);
 
     // A read with no record at all empties the list and tells the tracker.
@@ -275,7 +290,8 @@ TEST_F(ConnectionListTest, MouseRightClickOnARowOpensThePopupMenu) {
     ASSERT_TRUE(dlg.Initialize());
     dlg.show();
     ProcessEventsFor(20);
-    QTreeWidget* w = dlg.ConnectionList().widget();
+    QTreeView* w = dlg.ConnectionList().widget();
+    auto rowCentre = [&](int row) { return w->visualRect(w->model()->index(row, 0)).center(); };
 
     std::vector<int> menus;
     std::string selectedInMenu;
@@ -290,12 +306,12 @@ TEST_F(ConnectionListTest, MouseRightClickOnARowOpensThePopupMenu) {
         QContextMenuEvent e(QContextMenuEvent::Mouse, viewportPos, w->viewport()->mapToGlobal(viewportPos));
         QCoreApplication::sendEvent(w->viewport(), &e);
     };
-    rightClick(w->visualItemRect(w->topLevelItem(6)).center());  // UDP row
-    rightClick(w->visualItemRect(w->topLevelItem(0)).center());  // listening row
+    rightClick(rowCentre(6));  // UDP row
+    rightClick(rowCentre(0));  // listening row
     rightClick(QPoint(5, w->viewport()->height() - 3));           // below the rows
     EXPECT_TRUE(menus.empty());
 
-    rightClick(w->visualItemRect(w->topLevelItem(2)).center());
+    rightClick(rowCentre(2));
     SetPopupMenuHook({});
     EXPECT_EQ(menus, std::vector<int>{IDR_LIST_POPUP});
     EXPECT_EQ(selectedInMenu, "10.1.2.3");

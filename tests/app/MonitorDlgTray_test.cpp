@@ -50,9 +50,9 @@ protected:
         QApplication::sendEvent(viewport, &e);
     }
     void RightClickRow(CListCtrl& list, int row) {
-        QTreeWidgetItem* item = list.widget()->topLevelItem(row);
-        ASSERT_NE(item, nullptr);
-        RightClick(list, list.widget()->visualItemRect(item).center());
+        const QModelIndex index = list.model()->index(row, 0);
+        ASSERT_TRUE(index.isValid());
+        RightClick(list, list.widget()->visualRect(index).center());
     }
     void KeyboardContextMenu() {
         QContextMenuEvent e(QContextMenuEvent::Keyboard, QPoint(0, 0), dlg->mapToGlobal(QPoint(0, 0)));
@@ -198,8 +198,8 @@ TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress)
     menus.whileOpen = [&] { modeWhileOpen = dlg->SelectionMode(); };
     ModalRecorder dialogs;
 
-    QTreeWidget* list = dlg->ConnectionList().widget();
-    const QPoint at = list->visualItemRect(list->topLevelItem(1)).center();
+    QTreeView* list = dlg->ConnectionList().widget();
+    const QPoint at = list->visualRect(list->model()->index(1, 0)).center();
     RightClick(dlg->ConnectionList(), at);
     ASSERT_EQ(menus.requests.size(), 1u);
     EXPECT_EQ(menus.requests[0].menuId, IDR_LIST_POPUP);

@@ -48,7 +48,7 @@ struct ExpectedControl {
 };
 
 const ExpectedControl kControls[] = {
-    {IDC_CONN_LIST, "QTreeWidget", "", 7, 36, 272, 159},
+    {IDC_CONN_LIST, "QTreeView", "", 7, 36, 272, 159},
     {IDC_FRIEND_LIST, "QTreeWidget", "", 282, 36, 94, 159},
     {IDC_HISTORY, "QListWidget", "", 7, 201, 248, 63},
     {IDC_COMPUTER_NAME, "QPushButton", "컴 이름(&N)", 33, 17, 42, 16},
@@ -129,21 +129,21 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     }
     EXPECT_TRUE(pictureFound);
 
-    QTreeWidget* conn = peer.ConnectionList().widget();
-    ASSERT_EQ(conn->columnCount(), 4);
+    QTreeView* conn = peer.ConnectionList().widget();
+    ASSERT_EQ(peer.ConnectionList().GetColumnCount(), 4);
     const char* connHeads[] = {"상대방 주소", "자기 주소", "Proto", "상 태"};
     const int connWidths[] = {170, 170, 45, 90};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(conn->headerItem()->text(i), QString::fromUtf8(connHeads[i]));
+        EXPECT_EQ(peer.ConnectionList().GetColumnHeading(i), QString::fromUtf8(connHeads[i]));
         EXPECT_EQ(conn->columnWidth(i), connWidths[i]);
         EXPECT_TRUE(conn->header()->defaultAlignment() & Qt::AlignLeft);
     }
-    QTreeWidget* friends = peer.FriendList().widget();
-    ASSERT_EQ(friends->columnCount(), 2);
-    EXPECT_EQ(friends->headerItem()->text(0), QStringLiteral("친구 주소"));
-    EXPECT_EQ(friends->headerItem()->text(1), QStringLiteral("상 태"));
-    EXPECT_EQ(friends->columnWidth(0), 95);
-    EXPECT_EQ(friends->columnWidth(1), 65);
+    CListCtrl& friends = peer.FriendList();
+    ASSERT_EQ(friends.GetColumnCount(), 2);
+    EXPECT_EQ(friends.GetColumnHeading(0), QStringLiteral("친구 주소"));
+    EXPECT_EQ(friends.GetColumnHeading(1), QStringLiteral("상 태"));
+    EXPECT_EQ(friends.widget()->columnWidth(0), 95);
+    EXPECT_EQ(friends.widget()->columnWidth(1), 65);
     for (CListCtrl* list : {&peer.ConnectionList(), &peer.FriendList()}) {
         EXPECT_EQ(list->GetExtendedStyle(), LVS_EX_FULLROWSELECT);
         EXPECT_EQ(list->widget()->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -195,7 +195,7 @@ TEST_F(MonitorDlgTest, EnterPingsAndEscHidesWithoutEndingTheRun) {
     QTimer::singleShot(100, &dlg, [&] {
         dlg.FriendList().InsertItem(0, QStringLiteral("127.0.0.1"));
         // Keys go to the focused list first and reach the dialog from there.
-        QTreeWidget* list = dlg.ConnectionList().widget();
+        QTreeView* list = dlg.ConnectionList().widget();
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Return);
         pingingAfterEnter = !dlg.GetDlgItem(IDC_PING)->isEnabled();
@@ -278,7 +278,7 @@ TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
     EXPECT_EQ(dlg.GetDlgItem(IDC_AD_HOST)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
     EXPECT_EQ(TheFakeAgent().Reads(), 0);
     // The window still has its columns, and nothing ever refreshes it.
-    EXPECT_EQ(dlg.ConnectionList().widget()->columnCount(), 4);
+    EXPECT_EQ(dlg.ConnectionList().GetColumnCount(), 4);
     dlg.show();
     ProcessEventsFor(1300);
     EXPECT_EQ(TheFakeAgent().Reads(), 0);

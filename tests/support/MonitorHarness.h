@@ -190,7 +190,7 @@ protected:
     }
     void LoadFriendFile() override {
         trace.push_back("LoadFriendFile");
-        columnsAtFriendFile = ConnectionList().widget()->columnCount() * 10 + FriendList().widget()->columnCount();
+        columnsAtFriendFile = ConnectionList().GetColumnCount() * 10 + FriendList().GetColumnCount();
         imagesAtFriendFile = ImageList().GetImageCount();
         CMonitorDlg::LoadFriendFile();
     }
