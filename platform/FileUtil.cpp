@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -107,23 +108,51 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-bool ReplaceFile(const std::string& path, const void* data, size_t size) {
-    std::string temporary;
-    const int fd = CreateTemporary(path, temporary);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data, size) && ::fsync(fd) == 0;
+FileReplacement::FileReplacement(std::string path) : path_(std::move(path)) {
+    fd_ = CreateTemporary(path_, temporary_);
+    if (fd_ < 0) error_ = errno ? errno : EIO;
+}
+
+FileReplacement::~FileReplacement() { Discard(); }
+
+void FileReplacement::Discard() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+    fd_ = -1;
+}
+
+bool FileReplacement::Write(const void* data, size_t size) {
+    if (fd_ < 0 || error_ != 0) return false;
+    errno = 0;
+    if (WriteAll(fd_, data, size)) return true;
+    error_ = errno ? errno : EIO;
+    return false;
+}
+
+bool FileReplacement::Commit() {
+    if (fd_ < 0 || error_ != 0) return false;
+    const int fd = fd_;
+    fd_ = -1;
+    bool ok = ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (ok) ok = ::rename(temporary_.c_str(), path_.c_str()) == 0;
     if (!ok) {
-        ::unlink(temporary.c_str());
+        error_ = errno ? errno : EIO;
+        ::unlink(temporary_.c_str());
         return false;
     }
     // The rename reaches the disk only with the directory; the file is whole either
     // way, so a failure here changes nothing.
-    const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
     return true;
+}
+
+bool ReplaceFile(const std::string& path, const void* data, size_t size) {
+    FileReplacement file(path);
+    return file.Write(data, size) && file.Commit();
 }

@@ -20,7 +20,30 @@ bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& out,
 // write(2) until every byte is written; false on an error or a write of nothing.
 bool WriteAll(int fd, const void* data, size_t size);
 
-// Replaces path whole with the bytes. They go to a new file beside it, created
-// exclusively under a fresh name (so no link planted there is followed), synced and
-// renamed over path. On false the old file is still there as it was.
+// A file that is replaced whole or not at all. The bytes go to a new file beside path,
+// created exclusively under a fresh name (so no link planted there is followed);
+// Commit syncs it and renames it over path. Without a successful Commit the new file
+// is removed and path stays as it was.
+class FileReplacement {
+public:
+    explicit FileReplacement(std::string path);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    bool Write(const void* data, size_t size);
+    bool Commit();
+    // errno of the first failure; 0 while there was none.
+    int Error() const { return error_; }
+
+private:
+    void Discard();
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// Replaces path whole with the bytes, by way of a FileReplacement. On false the old
+// file is still there as it was.
 bool ReplaceFile(const std::string& path, const void* data, size_t size);
