@@ -21,7 +21,7 @@ ProgramSpawner& CurrentSpawner() {
 
 std::string FormatMark(const LocalTime& t, const char* what) {
     char buf[128];
-    std::snprintf(buf, sizeof buf, "%d.%02d.%02d %02d:%02d:%02d - %s Log\n", t.year, t.month, t.day, t.hour,
+    std::snprintf(buf, sizeof buf, "%d.%02d.%02d %02d:%02d:%02d - %s\n", t.year, t.month, t.day, t.hour,
                   t.minute, t.second, what);
     return buf;
 }
@@ -65,8 +65,8 @@ void WriteAccessLog(const std::string& workDir, int mode, const std::string& tex
     std::string line;
     switch (mode) {
         case LOG_LINE: line = std::string(text.c_str()) + '\n'; break;
-        case LOG_START: line = FormatMark(now, "Start"); break;
-        case LOG_END: line = FormatMark(now, "End"); break;
+        case LOG_START: line = FormatMark(now, LOG_START_MARK); break;
+        case LOG_END: line = FormatMark(now, LOG_END_MARK); break;
         default: break;
     }
     // Only a regular file is written: a FIFO by today's name would block us, a device

@@ -8,6 +8,9 @@
 inline constexpr int LOG_START = 0;
 inline constexpr int LOG_LINE = 1;
 inline constexpr int LOG_END = -1;
+// What the start and end marks say after their date and time.
+inline constexpr const char* LOG_START_MARK = "Start Log";
+inline constexpr const char* LOG_END_MARK = "End Log";
 
 // "YYYYMMDD_tolvara.log" for the given local date.
 std::string AccessLogFileName(const LocalTime& now);

@@ -256,3 +256,19 @@ bool IsValidUtf8(std::string_view text) {
     }
     return true;
 }
+
+std::string ReplaceInvalidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t n = Utf8SequenceLength(text.substr(pos));
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++pos;
+        } else {
+            out.append(text.substr(pos, n));
+            pos += n;
+        }
+    }
+    return out;
+}

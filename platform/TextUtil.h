@@ -49,3 +49,5 @@ std::string Cp949ToUtf8(std::string_view cp949);
 // boundary (a double-byte character is never cut in half).
 size_t Cp949PrefixLength(std::string_view cp949, size_t maxBytes);
 bool IsValidUtf8(std::string_view text);
+// The text with every byte that begins no well-formed UTF-8 sequence replaced by U+FFFD.
+std::string ReplaceInvalidUtf8(std::string_view text);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "messaging/PeerConstants.h"
 #include "platform/FileUtil.h"
@@ -139,4 +140,26 @@ std::string CPortNameTable::PortName(int port) const {
     char buf[PORT_NAME_SIZE];
     GetPortName(port, buf);
     return buf;
+}
+
+ServicePortIndex::ServicePortIndex(const CPortNameTable& table) {
+    ports_.emplace("Tolvara", PEER_MESSAGE_PORT);
+    std::unordered_set<int32_t> shown;
+    for (int i = 0; i < table.EntryCount(); ++i) {
+        const ServiceEntry& e = table.Entries()[i];
+        // Only the first entry of a port is ever shown, and never one for our own port.
+        if (e.port < 0 || e.port > 65535 || e.port == PEER_MESSAGE_PORT || !shown.insert(e.port).second)
+            continue;
+        ports_.emplace(e.name, e.port);  // a name shown for two ports keeps the first
+    }
+}
+
+int ServicePortIndex::PortOf(std::string_view written) const {
+    size_t pos = 0;
+    int64_t number;
+    if (!written.empty() && (written[0] != '0' || written.size() == 1) &&
+        ReadDecimal(written, pos, DecimalRule{0, 65535, false, false, 5}, number) && pos == written.size())
+        return static_cast<int>(number);
+    const auto found = ports_.find(std::string(written));
+    return found == ports_.end() ? -1 : found->second;
 }

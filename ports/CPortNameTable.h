@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -56,6 +57,19 @@ private:
     // Port to the position of its first entry: a lookup per port shown costs the same
     // whatever the size of the file.
     std::unordered_map<int32_t, int32_t> firstEntry_;
+};
+
+// Port names as GetPortName writes them with names shown, back to their numbers.
+class ServicePortIndex {
+public:
+    explicit ServicePortIndex(const CPortNameTable& table);
+    // The port a written name stands for: a decimal number as "%d" writes it, the
+    // program's name for its message port, or the name the table shows for a port;
+    // -1 when it is none of these.
+    int PortOf(std::string_view written) const;
+
+private:
+    std::unordered_map<std::string, int> ports_;
 };
 
 // Splits a services-file line into an entry; false for a line that gives none
