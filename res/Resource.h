@@ -3,6 +3,9 @@
 // controls and commands. A control's number is unique within its dialog only, so the
 // same value may name controls of different dialogs.
 
+// The version the About box, the window's title and --version show.
+#define TOLVARA_VERSION "1.0 Beta"
+
 // Dialogs
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_MONITOR = 102;

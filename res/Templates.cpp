@@ -7,7 +7,7 @@ constexpr uint32_t LV_FRIEND = LVS_REPORT | LVS_SINGLESEL | WS_BORDER | WS_TABST
 constexpr uint32_t EDIT_LINE = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
 
 const DialogTemplate kMonitor{
-    IDD_MONITOR, "Tolvara v1.0 Beta", "Gulim", 9, 0, 0, 383, 271, true,
+    IDD_MONITOR, "Tolvara v" TOLVARA_VERSION, "Gulim", 9, 0, 0, 383, 271, true,
     {
         {IDC_CONN_LIST, ControlKind::ListView, "", LV_CONN, 7, 36, 272, 159},
         {IDC_FRIEND_LIST, ControlKind::ListView, "", LV_FRIEND, 282, 36, 94, 159},
@@ -52,7 +52,7 @@ const DialogTemplate kAbout{
     IDD_ABOUTBOX, "Tolvara 정보", "Gulim", 9, 0, 0, 199, 193, true,
     {
         {IDC_STATIC, ControlKind::Icon, "", 0, 11, 17, 20, 20, IDI_MAINFRAME},
-        {IDC_STATIC, ControlKind::Text, "Tolvara 버전 1.0 Beta", 0, 40, 10, 119, 8},
+        {IDC_STATIC, ControlKind::Text, "Tolvara 버전 " TOLVARA_VERSION, 0, 40, 10, 119, 8},
         {IDC_STATIC, ControlKind::Picture, "", 0, 41, 29, 151, 70, IDB_ABOUT_PICTURE},
         {IDOK, ControlKind::DefPushButton, "확인", WS_TABSTOP, 73, 172, 50, 14},
     }};

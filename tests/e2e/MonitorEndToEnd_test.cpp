@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -62,12 +63,13 @@ int FindLine(const std::vector<std::string>& lines, const std::regex& re) {
 }
 
 // The program started offscreen in a fresh directory that holds only the given
-// settings file, and its log: the day's file and the next day's, should the run
-// cross midnight.
+// settings file (and services file, if any), and its log: the day's file and the next
+// day's, should the run cross midnight.
 class LoggingProgram {
 public:
-    explicit LoggingProgram(const std::string& settings) {
+    explicit LoggingProgram(const std::string& settings, const std::string& services = {}) {
         WriteWholeFile(work_.file("TVENV.INI"), settings);
+        if (!services.empty()) WriteWholeFile(work_.file("services"), services);
         const std::time_t started = std::time(nullptr);
         logNames_ = {LogNameFor(started), LogNameFor(started + 86400)};
         program_.emplace(std::vector<std::string>{std::string(TOLVARA_BIN_DIR) + "/tolvara"}, work_.path(),
@@ -276,4 +278,101 @@ TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
         EXPECT_LT(FindLine(lines, connects[end]), FindLine(lines, disconnects[end]));
     }
     EXPECT_TRUE(run.process().Running()) << run.FailureNote();
+}
+
+namespace {
+
+// Reads both exports back with Python's own csv and json modules and formats every
+// record back into its log line; the lines must come out byte for byte.
+constexpr const char* kReadBack = R"PY(
+import csv, datetime, json, sys
+log_path, csv_path, jsonl_path, server_port = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+log = open(log_path, 'rb').read()
+lines = log.decode('utf-8').split('\n')
+assert lines[-1] == '', 'the log ends with a line feed'
+lines = lines[:-1]
+raw = open(csv_path, 'rb').read()
+assert raw.startswith(b'\xef\xbb\xbf'), 'byte-order mark'
+with open(csv_path, newline='', encoding='utf-8-sig') as f:
+    rows = list(csv.DictReader(f))
+jsonl = open(jsonl_path, 'rb').read().decode('utf-8')
+assert jsonl.endswith('\n')
+objs = [json.loads(l) for l in jsonl.split('\n')[:-1]]
+assert len(rows) == len(objs) == len(lines), (len(rows), len(objs), len(lines))
+words = {'connect': '<+++연결+++>', 'disconnect': '<---단절--->'}
+marks = {'log start': 'Start Log', 'log end': 'End Log'}
+def back(r):
+    t = datetime.datetime.fromisoformat(r['time'])
+    # the offset is the one the local zone has at that moment
+    assert t.astimezone().utcoffset() == t.utcoffset(), r['time']
+    clock = '%02d:%02d:%02d' % (t.hour, t.minute, t.second)
+    if r['event'] in marks:
+        return '%d.%02d.%02d %s - %s' % (t.year, t.month, t.day, clock, marks[r['event']])
+    return '%d년 %d월 %d일 %s - %s %s : %s - %s' % (t.year, t.month, t.day, clock, words[r['event']],
+                                                  r['remote_address'], r['remote_service'], r['local_service'])
+names = {'Tolvara': 44444, 'tvtest': server_port}
+for line, row, obj in zip(lines, rows, objs):
+    assert back(row) == line, (back(row), line)
+    assert back(obj) == line, (back(obj), line)
+    for key, value in obj.items():
+        assert row[key] == ('' if value is None else str(value)), (key, row, obj)
+    for side in ('remote', 'local'):
+        name = obj[side + '_service']
+        port = None if name is None else int(name) if name.isdigit() else names[name]
+        assert obj[side + '_port'] == port, (side, obj)
+rebuilt = ''.join(back(o) + '\n' for o in objs).encode('utf-8')
+assert rebuilt == log
+print(len(lines), 'lines')
+)PY";
+
+}  // namespace
+
+TEST(MonitorEndToEnd, ExportedLogReadsBackIntoTheSameLines) {
+    const std::string why = NamespaceUnavailableReason();
+    if (!why.empty()) GTEST_SKIP() << why;
+    TestNetns ns("e2e-export");
+    TestNetns::Inside inside(ns);
+    // A zone east of UTC for the program, the export and the reader alike, so that every
+    // time must carry its offset.
+    ::setenv("TZ", "KST-9", 1);
+
+    // The server's port has a name of the folder's own services file.
+    Fd listener = TcpListener("127.0.0.1");
+    const int serverPort = LocalPort(listener.get());
+    // Interval 1 s, display everything, window shown, log kept, HTTP ignored, no
+    // alarm, port names shown.
+    const unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    LoggingProgram run(SettingsFile(settings), "tvtest " + std::to_string(serverPort) + "/tcp\n");
+    const std::regex startMark(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} - Start Log)");
+    ASSERT_TRUE(run.WaitFor([&](const auto& lines) { return FindLine(lines, startMark) >= 0; })) << run.FailureNote();
+
+    Connection c = ConnectWithin(listener.get(), "127.0.0.1");
+    ASSERT_GE(c.server.get(), 0);
+    const std::string stamp = R"(\d{4}년 \d{1,2}월 \d{1,2}일 \d{2}:\d{2}:\d{2} - )";
+    const std::regex named(stamp + R"(<\+\+\+연결\+\+\+> 127\.0\.0\.1 : (tvtest - \S+|\S+ - tvtest))");
+    const std::regex gone(stamp + R"(<---단절---> 127\.0\.0\.1 : (tvtest - \S+|\S+ - tvtest))");
+    ASSERT_TRUE(run.WaitFor([&](const auto& lines) { return FindLine(lines, named) >= 0; })) << run.FailureNote();
+    c.client.reset();
+    c.server.reset();
+    ASSERT_TRUE(run.WaitFor([&](const auto& lines) { return FindLine(lines, gone) >= 0; })) << run.FailureNote();
+    run.process().Stop();  // SIGTERM: the end mark
+    const std::string log = run.ReadLog();
+    ASSERT_NE(log.find(" - End Log\n"), std::string::npos) << log;
+    WriteWholeFile(run.work().file("all.log"), log);
+
+    for (const char* output : {"history.csv", "history.jsonl"}) {
+        std::vector<std::string> argv = {std::string(TOLVARA_BIN_DIR) + "/tolvara", "--export-log", output};
+        if (std::string(output).ends_with(".csv")) argv.push_back("--bom");
+        ChildProcess exporter(argv, run.work().path(), run.work().file("export.out"));
+        const auto status = exporter.WaitExit(std::chrono::seconds(20));
+        ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ReadWholeFile(run.work().file("export.out"));
+    }
+    EXPECT_EQ(ReadWholeFile(run.work().file("export.out")), "");  // no line left out
+
+    ChildProcess python({"python3", "-c", kReadBack, run.work().file("all.log"), run.work().file("history.csv"),
+                         run.work().file("history.jsonl"), std::to_string(serverPort)},
+                        run.work().path(), run.work().file("python.out"));
+    const auto status = python.WaitExit(std::chrono::seconds(30));
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << ReadWholeFile(run.work().file("python.out")) << "\nlog:\n" << log;
 }
