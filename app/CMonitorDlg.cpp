@@ -193,6 +193,7 @@ void CMonitorDlg::OnCommand(int id) {
     case ID_SEND_MESSAGE: OnSendMessage(); break;
     case ID_FRIEND_LIST: OnFriendList(); break;
     case ID_VIEW_ACCESS_LOG: OnViewAccessLog(); break;
+    case ID_EXPORT_ACCESS_LOG: OnExportAccessLog(); break;
     case ID_COMPUTER_NAME_FOR_SELECTION: OnComputerNameForSelection(); break;
     case ID_WHOIS_FOR_SELECTION: OnWhoisForSelection(); break;
     case ID_SEND_MESSAGE_TO_SELECTION: OnSendMessageToSelection(); break;

@@ -173,6 +173,7 @@ private:
 
     void OnSettings();
     void OnViewAccessLog();
+    void OnExportAccessLog();
     void OnPing();
     FriendAddressOf FriendAddresses() const;
     void OnComputerName();

@@ -1,10 +1,12 @@
 // The main window's connection history and access log: history lines, log lines and
 // marks, the alarm, and opening today's log.
+#include <QApplication>
 #include <QListWidget>
 
 #include "app/CMonitorDlg.h"
 #include "log/AccessLog.h"
 #include "log/AccessLogViewerUi.h"
+#include "log/CExportLogDlg.h"
 #include "monitor/ConnectionHistory.h"
 #include "platform/MessageBoxUi.h"
 
@@ -47,4 +49,20 @@ void CMonitorDlg::WriteAccessLog(int mode, const std::string& text) {
 void CMonitorDlg::OnViewAccessLog() {
     const LocalTime now = options_.clock();
     if (!OpenAccessLogWithDesktop(workDir_, now)) ShowAccessLogViewer(this, AccessLogPath(workDir_, now));
+}
+
+// The folder's logs to a file the user names, with names mapped back through the table
+// the window shows; one box tells how it went.
+void CMonitorDlg::OnExportAccessLog() {
+    CExportLogDlg dlg(workDir_);
+    if (dlg.DoModal() != IDOK) return;
+    std::vector<ExportProblem> problems;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ExportResult result = ExportHistory(dlg.Request(), portNames_, [&](const ExportProblem& p) {
+        if (problems.size() < MAX_PROBLEMS_SHOWN) problems.push_back(p);
+    });
+    QApplication::restoreOverrideCursor();
+    const bool clean = result.error == ExportError::None && result.problems == 0;
+    ShowMessageBox(this, ExportReportText(dlg.Request(), result, problems), dlg.windowTitle(),
+                   MB_OK | (clean ? 0 : MB_ICONEXCLAMATION));
 }

@@ -14,6 +14,7 @@ inline constexpr int IDD_FRIEND_LIST = 146;
 inline constexpr int IDD_SEND_MESSAGE = 147;
 inline constexpr int IDD_COMPUTER_NAME = 148;
 inline constexpr int IDD_WHOIS = 149;
+inline constexpr int IDD_EXPORT_LOG = 152;  // our own: the history export
 
 // Menus, strings, icons, bitmaps
 inline constexpr int IDR_LIST_POPUP = 104;
@@ -80,6 +81,13 @@ inline constexpr int IDC_START_LOOKUP = 1030;
 inline constexpr int IDC_START_WHOIS = 1033;
 inline constexpr int IDC_WHOIS_RESULT = 1034;
 
+// History export dialog (152)
+inline constexpr int IDC_EXPORT_FILE = 1040;
+inline constexpr int IDC_EXPORT_BROWSE = 1041;
+inline constexpr int IDC_EXPORT_FROM = 1042;
+inline constexpr int IDC_EXPORT_TO = 1043;
+inline constexpr int IDC_EXPORT_BOM = 1044;
+
 // Commands: the main window's buttons, the tray menu and the list popup menu
 inline constexpr int ID_PING = IDC_PING;
 inline constexpr int ID_COMPUTER_NAME = IDC_COMPUTER_NAME;
@@ -92,6 +100,7 @@ inline constexpr int ID_COMPUTER_NAME_FOR_SELECTION = 32771;
 inline constexpr int ID_WHOIS_FOR_SELECTION = 32772;
 inline constexpr int ID_SEND_MESSAGE_TO_SELECTION = 32773;
 inline constexpr int ID_EXIT = 32774;
+inline constexpr int ID_EXPORT_ACCESS_LOG = 32775;  // our own
 
 // System commands of the main window's system menu
 inline constexpr int IDM_ABOUTBOX = 16;

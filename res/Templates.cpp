@@ -125,6 +125,22 @@ const DialogTemplate kWhois{
         {IDCANCEL, ControlKind::PushButton, "취 소(&C)", WS_TABSTOP, 117, 296, 50, 14},
     }};
 
+const DialogTemplate kExportLog{
+    IDD_EXPORT_LOG, "접속 기록 내보내기", "Gulim", 9, 0, 0, 235, 107, true,
+    {
+        {IDC_STATIC, ControlKind::Text, "저장할 파일 :", 0, 7, 9, 80, 10},
+        {IDC_EXPORT_FILE, ControlKind::Edit, "", EDIT_LINE, 7, 21, 165, 12},
+        {IDC_EXPORT_BROWSE, ControlKind::PushButton, "찾아보기(&B)...", WS_TABSTOP, 176, 20, 52, 14},
+        {IDC_STATIC, ControlKind::Text, "CSV(.csv) 또는 JSON Lines(.jsonl, .json)", 0, 7, 36, 221, 10},
+        {IDC_STATIC, ControlKind::Text, "기간 (YYYYMMDD) :", 0, 7, 53, 64, 10},
+        {IDC_EXPORT_FROM, ControlKind::Edit, "", ES_NUMBER | EDIT_LINE, 73, 51, 44, 12},
+        {IDC_STATIC, ControlKind::Text, "~", 0, 121, 53, 8, 10},
+        {IDC_EXPORT_TO, ControlKind::Edit, "", ES_NUMBER | EDIT_LINE, 131, 51, 44, 12},
+        {IDC_EXPORT_BOM, ControlKind::CheckBox, "BOM 붙이기 (Windows 스프레드시트용 CSV)", WS_TABSTOP, 7, 69, 221, 11},
+        {IDOK, ControlKind::DefPushButton, "내보내기(&S)", WS_TABSTOP, 60, 87, 50, 14},
+        {IDCANCEL, ControlKind::PushButton, "취 소(&C)", WS_TABSTOP, 125, 87, 50, 14},
+    }};
+
 const MenuTemplate kListPopup{IDR_LIST_POPUP,
                               {
                                   {ID_SEND_MESSAGE_TO_SELECTION, "메시지 보내기(&M)..."},
@@ -143,6 +159,7 @@ const MenuTemplate kTrayMenu{IDR_TRAY_MENU,
                                  {ID_SETTINGS, "환경 설정"},
                                  {0, nullptr},
                                  {ID_VIEW_ACCESS_LOG, "접속 기록 보기"},
+                                 {ID_EXPORT_ACCESS_LOG, "접속 기록 내보내기…"},
                                  {0, nullptr},
                                  {ID_EXIT, "종 료"},
                              }};
@@ -154,7 +171,7 @@ const MenuTemplate kSystemMenu{IDR_SYSTEM_MENU,
                                }};
 
 const DialogTemplate* const kDialogs[] = {&kMonitor,      &kSettings,     &kAbout, &kFriendList,
-                                          &kSendMessage,  &kComputerName, &kWhois};
+                                          &kSendMessage,  &kComputerName, &kWhois, &kExportLog};
 const MenuTemplate* const kMenus[] = {&kListPopup, &kTrayMenu, &kSystemMenu};
 
 }  // namespace

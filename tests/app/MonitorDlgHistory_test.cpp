@@ -8,6 +8,7 @@
 
 #include "support/MonitorHarness.h"
 #include "log/AccessLog.h"
+#include "log/CExportLogDlg.h"
 #include "platform/Messages.h"
 #include "monitor/ConnectionHistory.h"
 
@@ -253,4 +254,40 @@ TEST_F(HistoryTest, ViewingTheLogWithoutADesktopProgramShowsItInOurOwnWindow) {
     EXPECT_TRUE(text->isReadOnly());
     EXPECT_EQ(text->toPlainText(), QStringLiteral("2024.03.05 09:07:02 - Start Log\n"));
     viewer->close();
+}
+
+TEST_F(HistoryTest, TheTrayItemExportsEveryLogOfTheFolderAndTellsHowInOneBox) {
+    Start(DefaultSettings());
+    WriteWholeFile(dir.file("20240304_tolvara.log"), "2024.03.04 09:00:00 - Start Log\nnoise\n");
+    WriteWholeFile(dir.file(kLogName), std::string(kConnectLine) + "\n");
+    const std::string output = dir.file("out.jsonl");
+    MessageBoxRecorder boxes;
+    bool opened = false, bomEnabled = true;
+    QString from, to;
+    AnswerNextModal(
+        [&](CDialogBase* d) {
+            from = d->GetDlgItemText(IDC_EXPORT_FROM);
+            to = d->GetDlgItemText(IDC_EXPORT_TO);
+            d->SetDlgItemText(IDC_EXPORT_FILE, QString::fromStdString(output));
+            bomEnabled = d->GetDlgItem(IDC_EXPORT_BOM)->isEnabled();
+            ClickButton(d, IDOK);
+        },
+        &opened);
+    dlg->OnCommandId(ID_EXPORT_ACCESS_LOG);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(from, QStringLiteral("20240304"));
+    EXPECT_EQ(to, QStringLiteral("20240305"));
+    EXPECT_FALSE(bomEnabled);  // JSON text has none
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text.toStdString(), "접속 기록 2줄을 내보냈습니다: " + output +
+                                                     "\n\n읽지 못해 빠진 줄 1개:\n"
+                                                     "20240304_tolvara.log:2: 접속 기록의 줄이 아닙니다");
+    // The names go back to numbers through the window's own table.
+    const std::string json = ReadWholeFile(output);
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 2);
+    EXPECT_NE(json.find("\"remote_port\":23,\"remote_service\":\"telnet\",\"local_port\":1025,"
+                        "\"local_service\":\"blackjack\"}\n"),
+              std::string::npos)
+        << json;
 }

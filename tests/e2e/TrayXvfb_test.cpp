@@ -227,7 +227,7 @@ protected:
     // Chooses the tray menu's exit item and waits for a clean end.
     void ExitFromTrayMenu() {
         ASSERT_FALSE(OpenTrayMenu().empty()) << "no tray menu";
-        Key("Down Down Down Down Down Down Down Return");
+        Key("Down Down Down Down Down Down Down Down Return");
         const std::optional<int> status = program->WaitExit(10000ms);
         ASSERT_TRUE(status.has_value()) << "still running after the exit item";
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
@@ -268,7 +268,7 @@ TEST_F(TrayXvfb, IconMenuHideAndShowAndExit) {
     const int cx = at.x + 8, cy = at.y + 8;
     EXPECT_TRUE(cx >= m.x - 4 && cx <= m.x + m.w + 4 && cy >= m.y - 4 && cy <= m.y + m.h + 4)
         << "menu " << m.x << "," << m.y << " " << m.w << "x" << m.h << ", cursor " << cx << "," << cy;
-    EXPECT_GT(m.h, 100);  // seven items and three separators
+    EXPECT_GT(m.h, 100);  // eight items and three separators
     EXPECT_TRUE(Screenshot(menu, "tray-menu.png"));
     Key("Escape");
     EXPECT_TRUE(WaitFor([] { return Popups().empty(); }));

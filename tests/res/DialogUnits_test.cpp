@@ -36,7 +36,7 @@ TEST(Templates, MainWindowControlsAndMenus) {
     ASSERT_NE(tray, nullptr);
     std::vector<int> commands;
     for (const MenuItemTemplate& i : tray->items) commands.push_back(i.command);
-    EXPECT_EQ(commands, (std::vector<int>{1005, 0, 1003, 1002, 1006, 1004, 0, 1015, 0, 32774}));
+    EXPECT_EQ(commands, (std::vector<int>{1005, 0, 1003, 1002, 1006, 1004, 0, 1015, 32775, 0, 32774}));
     EXPECT_STREQ(LoadStringResource(IDS_ABOUTBOX), "Tolvara 정보(&A)...");
     EXPECT_STREQ(LoadStringResource(7), "");
 }
