@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
 #include <cerrno>
 #include <cstring>
 
@@ -91,4 +95,49 @@ int RefreshPeriodMs(int32_t refreshInterval) {
     if (refreshInterval <= 0) refreshInterval = DEFAULT_REFRESH_INTERVAL;
     if (refreshInterval > MAX_REFRESH_INTERVAL) refreshInterval = MAX_REFRESH_INTERVAL;
     return refreshInterval * 1000;
+}
+
+namespace {
+
+constexpr size_t MAX_PREFERENCES_BYTES = 64 * 1024;
+const QString kAlarmStyleKey = QStringLiteral("alarm/style");
+
+}  // namespace
+
+// QSettings reads and writes only by name, in place and without bounds: it works on a
+// private copy, and the file itself is read bounded and replaced whole.
+MonitorPreferences ReadPreferencesFile(const std::string& path) {
+    MonitorPreferences p;
+    std::string bytes;
+    bool cut = false;
+    QTemporaryDir scratch;
+    if (!ReadRegularFile(path, MAX_PREFERENCES_BYTES, bytes, &cut) || cut || !scratch.isValid()) return p;
+    QFile copy(scratch.filePath(QStringLiteral("copy.conf")));
+    const auto size = static_cast<qint64>(bytes.size());
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes.data(), size) != size) return p;
+    copy.close();
+    QSettings ini(copy.fileName(), QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) return p;
+    const QString style = ini.value(kAlarmStyleKey).toString();
+    if (style == QLatin1String("box")) p.alarmStyle = AlarmStyle::Box;
+    else if (style == QLatin1String("notification")) p.alarmStyle = AlarmStyle::Notification;
+    return p;
+}
+
+bool WritePreferencesFile(const std::string& path, const MonitorPreferences& p) {
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) return false;
+    const QString copy = scratch.filePath(QStringLiteral("copy.conf"));
+    {
+        QSettings ini(copy, QSettings::IniFormat);
+        if (p.alarmStyle != AlarmStyle::Default)
+            ini.setValue(kAlarmStyleKey, p.alarmStyle == AlarmStyle::Box ? QStringLiteral("box")
+                                                                          : QStringLiteral("notification"));
+        ini.sync();
+        if (ini.status() != QSettings::NoError) return false;
+    }
+    // Nothing chosen leaves QSettings nothing to write: the file is then empty.
+    std::string bytes;
+    if (QFile::exists(copy) && !ReadRegularFile(copy.toStdString(), MAX_PREFERENCES_BYTES, bytes)) return false;
+    return ReplaceFile(path, bytes.data(), bytes.size());
 }

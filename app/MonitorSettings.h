@@ -48,3 +48,22 @@ IgnoreFlags IgnoreFlagsOf(const MonitorSettings& s);
 // Refresh period the timer actually runs with: an interval of 0 or less would make a
 // busy timer, so it runs at the default; a huge one is capped.
 int RefreshPeriodMs(int32_t refreshInterval);
+
+// Preferences that TVENV.INI has no room for, in an INI file beside it.
+inline constexpr const char* PREFERENCES_FILE_NAME = "tolvara.conf";
+
+enum class AlarmStyle {
+    Default,       // a notification where the desktop has a server, else a box
+    Box,
+    Notification,  // still a box where there is no server
+};
+
+struct MonitorPreferences {
+    AlarmStyle alarmStyle = AlarmStyle::Default;
+};
+
+// A missing, unreadable or broken file, or a value it does not know, leaves the
+// defaults.
+MonitorPreferences ReadPreferencesFile(const std::string& path);
+// Replaces the file whole, as WriteSettingsFile does; false when it could not.
+bool WritePreferencesFile(const std::string& path, const MonitorPreferences& p);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -150,4 +151,40 @@ TEST(PortFilter, DefaultsIgnoreOnlyHttpAndAnyNonZeroFlagCounts) {
     s = NoFlags();
     s.ignoreTelnet = 0xFF;
     EXPECT_TRUE(IsIgnoredPort(IgnoreFlagsOf(s), 23));
+}
+
+// The preferences beside TVENV.INI: whatever is wrong with the file leaves the
+// defaults, and a write replaces it whole without touching TVENV.INI.
+TEST(Preferences, BrokenFilesGiveDefaultsAndWritesReplaceTheFileWhole) {
+    TempDir dir;
+    const std::string path = dir.file(PREFERENCES_FILE_NAME);
+    EXPECT_EQ(ReadPreferencesFile(path).alarmStyle, AlarmStyle::Default);  // missing
+    const std::string big = "[alarm]\nstyle=box\n;" + std::string(70000, 'x') + "\n";
+    for (const std::string& broken : {std::string("[alarm]\nstyle=sideways\n"), std::string("\xff\xfe[[[=\n\0\x01", 9),
+                                      std::string("style=box\n"), big}) {
+        WriteWholeFile(path, broken);
+        EXPECT_EQ(ReadPreferencesFile(path).alarmStyle, AlarmStyle::Default) << broken.substr(0, 40);
+    }
+    ::unlink(path.c_str());
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // nothing writes it: a read must not wait
+    EXPECT_EQ(ReadPreferencesFile(path).alarmStyle, AlarmStyle::Default);
+    ::unlink(path.c_str());
+
+    const std::string settings(20, '\x01');
+    WriteWholeFile(dir.file(SETTINGS_FILE_NAME), settings);
+    ASSERT_TRUE(WritePreferencesFile(path, {AlarmStyle::Box}));
+    EXPECT_EQ(ReadWholeFile(path), "[alarm]\nstyle=box\n");
+    EXPECT_EQ(ReadPreferencesFile(path).alarmStyle, AlarmStyle::Box);
+    // A second name for the old file still holds all of it: the new one is a new file
+    // renamed over the name, so no reader ever sees one half-written.
+    ASSERT_EQ(::link(path.c_str(), dir.file("before").c_str()), 0);
+    ASSERT_TRUE(WritePreferencesFile(path, {AlarmStyle::Notification}));
+    EXPECT_EQ(ReadWholeFile(dir.file("before")), "[alarm]\nstyle=box\n");
+    EXPECT_EQ(ReadPreferencesFile(path).alarmStyle, AlarmStyle::Notification);
+    ASSERT_TRUE(WritePreferencesFile(path, {}));
+    EXPECT_EQ(ReadWholeFile(path), "");
+    EXPECT_EQ(ReadWholeFile(dir.file(SETTINGS_FILE_NAME)), settings);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 3u);  // no temporary left behind
 }
