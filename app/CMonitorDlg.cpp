@@ -11,6 +11,7 @@
 #include <climits>
 #include <unistd.h>
 
+#include "app/AlarmNotifications.h"
 #include "log/AccessLog.h"
 #include "platform/Messages.h"
 #include "platform/PopupMenuUi.h"
@@ -60,6 +61,13 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
         adPicture_->setCursor(Qt::PointingHandCursor);
         adPicture_->setToolTip(QString::fromUtf8(LoadStringResource(IDS_ABOUTBOX)).remove(QLatin1Char('&')));
         adPicture_->installEventFilter(this);
+    }
+    if (std::unique_ptr<DesktopNotifier> n = options_.notifier ? options_.notifier() : nullptr) {
+        notifications_ = new AlarmNotifications(std::move(n), ProgramIconUri(), this);
+        connect(notifications_, &AlarmNotifications::showAsBox, this, &CMonitorDlg::ShowAlarmBox);
+        connect(notifications_, &AlarmNotifications::showWindow, this, [this] {
+            if (!destroyed_) BringWindowBack();
+        });
     }
     SetMainWindow(this);
 }
@@ -113,6 +121,7 @@ bool CMonitorDlg::OnInitDialog() {
     if (!InitializeAgent()) return false;
 
     if (!ReadSettings()) settings_ = DefaultSettings();
+    ReadPreferences();
 
     monitor_.tracker.SetOwner(Handle());
     portNames_.SetShowNames(settings_.showPortNames ? 1 : 0);

@@ -19,6 +19,7 @@
 #include "monitor/ConnectionList.h"
 #include "monitor/ConnectionListUi.h"
 #include "monitor/ConnectionRecord.h"
+#include "platform/DBusNotifier.h"
 #include "platform/DialogUi.h"
 #include "platform/ListViewUi.h"
 #include "platform/LocalTime.h"
@@ -27,6 +28,7 @@
 #include "ports/CPortNameTable.h"
 #include "res/Templates.h"
 
+class AlarmNotifications;
 class QEventLoop;
 class QLabel;
 class CSendMessageDlg;
@@ -55,6 +57,9 @@ struct MonitorOptions {
     bool receiveLanMessages = true;
     std::string smbConf = DEFAULT_SMB_CONF;
     uint16_t peerPort = PEER_MESSAGE_PORT;
+    // Where alarms go as desktop notifications; empty, or a null notifier, leaves
+    // every alarm to a box.
+    std::function<std::unique_ptr<DesktopNotifier>()> notifier = &CreateSessionBusNotifier;
 };
 
 // What each subsystem keeps in the main window. Each part is written only by its own
@@ -163,6 +168,8 @@ private:
     void DestroyWindow();
     void StopWorkers();
     void WriteSettings();
+    void ReadPreferences();
+    void WritePreferences();
     std::string WorkFile(const char* name) const;
 
     // Hides the window, or minimises it where the desktop has no notification area.
@@ -170,6 +177,9 @@ private:
     void ShowWindow();
     void ShowSystemMenu(QPoint screenPos);
     void ShowAlarm(const QString& line);
+    void ShowAlarmBox(const QString& line);
+    // What a left click on the tray icon does: show the window, or bring it to the front.
+    void BringWindowBack();
 
     void OnSettings();
     void OnViewAccessLog();
@@ -195,6 +205,7 @@ private:
     std::string workDir_;
     CPortNameTable portNames_;
     MonitorSettings settings_ = DefaultSettings();
+    MonitorPreferences preferences_;
     int windowVisible_ = 1;
 
     MonitorPart monitor_;
@@ -213,4 +224,5 @@ private:
     // Alarm boxes open one at a time; the connects that arrive meanwhile wait here.
     std::deque<QString> waitingAlarms_;
     bool alarmOpen_ = false;
+    AlarmNotifications* notifications_ = nullptr;  // null where alarms are boxes only
 };

@@ -1,5 +1,7 @@
 #include "app/CSettingsDlg.h"
 
+#include <QAbstractButton>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -23,6 +25,9 @@ constexpr FlagBox kFlagBoxes[] = {
 
 CSettingsDlg::CSettingsDlg(QWidget* parent) : CDialogBase(IDD_SETTINGS, parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // The alarm's form means something only while there is an alarm.
+    if (auto* alarm = Item<QAbstractButton>(IDC_ALARM); alarm && GetDlgItem(IDC_ALARM_NOTIFY))
+        connect(alarm, &QAbstractButton::toggled, GetDlgItem(IDC_ALARM_NOTIFY), &QWidget::setEnabled);
 }
 
 bool CSettingsDlg::OnInitDialog() {
@@ -32,6 +37,12 @@ bool CSettingsDlg::OnInitDialog() {
     CheckDlgButton(IDC_SHOW_CONNECTED, record_->displayMode == 1);
     SetDlgItemText(IDC_INTERVAL, QString::number(record_->refreshInterval));
     for (const FlagBox& b : kFlagBoxes) CheckDlgButton(b.control, record_->*b.flag != 0);
+    if (style_) {
+        shownAsNotification_ = *style_ == AlarmStyle::Notification ||
+                               (*style_ == AlarmStyle::Default && notificationsAvailable_);
+        CheckDlgButton(IDC_ALARM_NOTIFY, shownAsNotification_);
+    }
+    if (QWidget* form = GetDlgItem(IDC_ALARM_NOTIFY)) form->setEnabled(IsDlgButtonChecked(IDC_ALARM));
     return true;
 }
 
@@ -46,5 +57,9 @@ void CSettingsDlg::OnOK() {
         if (interval > 0) record_->refreshInterval = std::min(interval, MAX_REFRESH_INTERVAL);
         for (const FlagBox& b : kFlagBoxes) record_->*b.flag = IsDlgButtonChecked(b.control) ? 1 : 0;
     }
+    // An untouched box keeps the default, which follows the desktop of each run.
+    const bool asNotification = IsDlgButtonChecked(IDC_ALARM_NOTIFY);
+    if (style_ && asNotification != shownAsNotification_)
+        *style_ = asNotification ? AlarmStyle::Notification : AlarmStyle::Box;
     EndDialog(IDOK);
 }

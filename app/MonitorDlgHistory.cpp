@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QListWidget>
 
+#include "app/AlarmNotifications.h"
 #include "app/CMonitorDlg.h"
 #include "log/AccessLog.h"
 #include "log/AccessLogViewerUi.h"
@@ -24,10 +25,17 @@ void CMonitorDlg::OnConnEvent(const std::string& text) {
     }
 }
 
+// A connect goes to the desktop's notifications unless the user chose boxes; they hand
+// back as a box whatever they cannot show.
+void CMonitorDlg::ShowAlarm(const QString& line) {
+    if (notifications_ && preferences_.alarmStyle != AlarmStyle::Box) notifications_->Show(line);
+    else ShowAlarmBox(line);
+}
+
 // One alarm box at a time: a connect that arrives while one is open (its loop serves
 // posted events) waits, and is shown when the box before it closes. Without this every
 // connect nested another box until the stack ran out.
-void CMonitorDlg::ShowAlarm(const QString& line) {
+void CMonitorDlg::ShowAlarmBox(const QString& line) {
     if (waitingAlarms_.size() < MAX_WAITING_ALARMS) waitingAlarms_.push_back(line);
     if (alarmOpen_) return;
     alarmOpen_ = true;

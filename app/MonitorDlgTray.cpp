@@ -30,16 +30,7 @@ void CMonitorDlg::RemoveTrayIcon() {
 // and the others do nothing.
 int CMonitorDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) {
-        // A window manager may have minimised the window, minimise box or not.
-        if (windowVisible_ == 1 && !isMinimized()) {
-            raise();
-            activateWindow();
-        } else {
-            windowVisible_ = 1;
-            ShowWindow();
-            raise();
-            activateWindow();
-        }
+        BringWindowBack();
     } else if (reason == QSystemTrayIcon::Context) {
         const QPoint pos = QCursor::pos();
         activateWindow();
@@ -48,6 +39,16 @@ int CMonitorDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
         if (command) QTimer::singleShot(0, this, [this, command] { OnCommand(command); });
     }
     return 0;
+}
+
+void CMonitorDlg::BringWindowBack() {
+    // A window manager may have minimised the window, minimise box or not.
+    if (windowVisible_ != 1 || isMinimized()) {
+        windowVisible_ = 1;
+        ShowWindow();
+    }
+    raise();
+    activateWindow();
 }
 
 void CMonitorDlg::OnSysCommand(int command) {

@@ -60,6 +60,7 @@ inline constexpr int IDC_IGNORE_HTTPS = 1019;
 inline constexpr int IDC_SHOW_AT_START = 1035;
 inline constexpr int IDC_ALARM = 1036;
 inline constexpr int IDC_SHOW_PORT_NAMES = 1037;
+inline constexpr int IDC_ALARM_NOTIFY = 1038;
 
 // The IPv4 address control of dialogs 146 to 149
 inline constexpr int IDC_IP_ADDRESS = 1019;

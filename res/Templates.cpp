@@ -23,7 +23,7 @@ const DialogTemplate kMonitor{
     }};
 
 const DialogTemplate kSettings{
-    IDD_SETTINGS, "환경 설정", "Gulim", 9, 100, 30, 215, 181, false,
+    IDD_SETTINGS, "환경 설정", "Gulim", 9, 100, 30, 215, 194, false,
     {
         {IDC_STATIC, ControlKind::GroupBox, "표시 선택", 0, 7, 10, 115, 40},
         {IDC_SHOW_ALL, ControlKind::RadioButton, "몽땅 다 표시하기", 0, 17, 23, 75, 9},
@@ -44,8 +44,10 @@ const DialogTemplate kSettings{
         {IDC_KEEP_LOG, ControlKind::CheckBox, "접속 기록 남기기", WS_TABSTOP, 107, 126, 72, 11},
         {IDC_ALARM, ControlKind::CheckBox, "외부 접속시 경보", WS_TABSTOP, 13, 141, 76, 12},
         {IDC_SHOW_PORT_NAMES, ControlKind::CheckBox, "포트 이름 표시", WS_TABSTOP, 107, 141, 76, 12},
-        {IDOK, ControlKind::DefPushButton, "&OK", WS_TABSTOP, 49, 160, 50, 14},
-        {IDCANCEL, ControlKind::PushButton, "&Cancel", WS_TABSTOP, 120, 160, 50, 14},
+        // The alarm's form, under the alarm's own box; the buttons make room for it.
+        {IDC_ALARM_NOTIFY, ControlKind::CheckBox, "경보를 데스크톱 알림으로 표시", WS_TABSTOP, 23, 155, 160, 12},
+        {IDOK, ControlKind::DefPushButton, "&OK", WS_TABSTOP, 49, 173, 50, 14},
+        {IDCANCEL, ControlKind::PushButton, "&Cancel", WS_TABSTOP, 120, 173, 50, 14},
     }};
 
 const DialogTemplate kAbout{

@@ -18,6 +18,9 @@ PACKAGES=(
   fonts-baekmuk fonts-nanum
   # headless display, tray host and the tools the desktop tests drive it with
   xvfb xauth trayer openbox xdotool x11-apps imagemagick x11-utils
+  # a session bus of the tests' own, a notification server on it and the monitor
+  # that watches the program's calls
+  dbus-daemon dbus-bin dunst
   # the MIB-II agent is checked against a real SNMP daemon and client
   snmpd snmp
   # tests that build their own network namespaces and hosts in them, filter and

@@ -120,6 +120,36 @@ TEST_F(SettingsDlgTest, IntervalFieldTakesDigitsOnly) {
     EXPECT_EQ(edit->validator()->validate(text, pos), QValidator::Invalid);
 }
 
+// The alarm's form is enabled only while the alarm box is ticked; a default the user
+// leaves alone stays the default, which follows each run's desktop.
+TEST_F(SettingsDlgTest, AlarmFormFollowsTheAlarmBoxAndAnUntouchedDefaultStays) {
+    for (const bool server : {true, false}) {
+        MonitorSettings s = DefaultSettings();
+        AlarmStyle style = AlarmStyle::Default;
+        CSettingsDlg dlg;
+        dlg.SetRecord(&s);
+        dlg.SetAlarmStyle(&style, server);
+        dlg.OnInitDialog();
+        QWidget* form = dlg.GetDlgItem(IDC_ALARM_NOTIFY);
+        ASSERT_NE(form, nullptr);
+        EXPECT_EQ(dlg.IsDlgButtonChecked(IDC_ALARM_NOTIFY), server);
+        EXPECT_FALSE(form->isEnabled());
+        dlg.CheckDlgButton(IDC_ALARM, true);
+        EXPECT_TRUE(form->isEnabled());
+        dlg.OnOK();
+        EXPECT_EQ(style, AlarmStyle::Default);
+
+        CSettingsDlg again;
+        again.SetRecord(&s);
+        again.SetAlarmStyle(&style, server);
+        again.OnInitDialog();
+        EXPECT_TRUE(again.GetDlgItem(IDC_ALARM_NOTIFY)->isEnabled());
+        again.CheckDlgButton(IDC_ALARM_NOTIFY, !server);
+        again.OnOK();
+        EXPECT_EQ(style, server ? AlarmStyle::Box : AlarmStyle::Notification);
+    }
+}
+
 // ---- applying the dialog in the main window ----
 
 LocalTime FixedNoon() { return LocalTime{2024, 3, 5, 12, 0, 0}; }
@@ -191,6 +221,17 @@ TEST_F(OnSettingsTest, OkWithoutChangesWritesTheFileAndNothingElse) {
     EXPECT_TRUE(dlg->trace.empty());
     EXPECT_FALSE(Redrawn());
     EXPECT_EQ(Log(), "");
+}
+
+TEST_F(OnSettingsTest, TheAlarmsFormGoesToAFileOfItsOwnBesideTheTwentyBytes) {
+    RunSettings([](CDialogBase* d) {
+        d->CheckDlgButton(IDC_ALARM, true);
+        d->CheckDlgButton(IDC_ALARM_NOTIFY, true);
+    });
+    MonitorSettings expected = DefaultSettings();
+    expected.externalAlarm = 1;
+    EXPECT_EQ(File(), Bytes(expected));
+    EXPECT_EQ(ReadWholeFile(dir.file(PREFERENCES_FILE_NAME)), "[alarm]\nstyle=notification\n");
 }
 
 TEST_F(OnSettingsTest, ChangedIntervalRestartsTheTimerOnly) {

@@ -206,6 +206,7 @@ private:
         o.mailslotName = UniqueMailslotName();
         o.receiveLanMessages = false;
         o.peerPort = FreeUdpPort();
+        o.notifier = {};  // alarms are boxes unless a test brings a notifier of its own
         if (adjust) adjust(o);
         return o;
     }
