@@ -188,12 +188,28 @@ void CMonitorDlg::HideWindow() {
     showMinimized();
 }
 
-void CMonitorDlg::ShowWindow() {
-    if (isMinimized()) showNormal();
-    else show();
+namespace {
+// The dialog a command opens, or 0.
+int DialogOfCommand(int id) {
+    switch (id) {
+    case ID_COMPUTER_NAME:
+    case ID_COMPUTER_NAME_FOR_SELECTION: return IDD_COMPUTER_NAME;
+    case ID_WHOIS:
+    case ID_WHOIS_FOR_SELECTION: return IDD_WHOIS;
+    case ID_SEND_MESSAGE:
+    case ID_SEND_MESSAGE_TO_SELECTION: return IDD_SEND_MESSAGE;
+    case ID_SETTINGS: return IDD_SETTINGS;
+    case ID_FRIEND_LIST: return IDD_FRIEND_LIST;
+    default: return 0;
+    }
 }
+}  // namespace
 
 void CMonitorDlg::OnCommand(int id) {
+    // One copy of each dialog: the one open already comes forward.
+    if (const int dialog = DialogOfCommand(id)) {
+        if (CDialogBase* open = CDialogBase::FindOpen(dialog)) return RaiseWindow(open);
+    }
     switch (id) {
     case ID_PING: OnPing(); break;
     case ID_COMPUTER_NAME: OnComputerName(); break;

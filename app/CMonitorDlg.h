@@ -174,7 +174,6 @@ private:
 
     // Hides the window, or minimises it where the desktop has no notification area.
     void HideWindow();
-    void ShowWindow();
     void ShowSystemMenu(QPoint screenPos);
     void ShowAlarm(const QString& line);
     void ShowAlarmBox(const QString& line);

@@ -53,6 +53,7 @@ void CMonitorDlg::BringWindowBack() {
 
 void CMonitorDlg::OnSysCommand(int command) {
     if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        if (CDialogBase* open = CDialogBase::FindOpen(IDD_ABOUTBOX)) return RaiseWindow(open);
         CAboutDlg about;
         about.DoModal();
     } else if (command == SC_CLOSE) {

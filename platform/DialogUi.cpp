@@ -1,5 +1,6 @@
 #include "platform/DialogUi.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QTreeWidget>
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/IpAddressWidget.h"
@@ -266,15 +268,35 @@ int CDialogBase::DoModal() {
 void CDialogBase::showEvent(QShowEvent* e) {
     if (!placed_) {
         placed_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            if (template_->centred) {
-                move(area.center() - QPoint(width() / 2, height() / 2));
-            } else {
-                const PixelRect p = DialogUnitsToPixels(template_->x, template_->y, 0, 0, units_);
-                move(area.topLeft() + QPoint(p.x, p.y));
-            }
-        }
+        Place();
     }
     QDialog::showEvent(e);
+}
+
+// A dialog opens centred on the main window while that is shown, so it appears where
+// the user looks; otherwise (the main window itself, or one hidden in the tray) centred
+// on the screen. Either way it stays inside the screen's free area.
+void CDialogBase::Place() {
+    QWidget* main = MainWindow();
+    const bool onMain = main && main != this && main->isVisible() && !main->isMinimized();
+    QScreen* screen = onMain ? main->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QPoint centre = onMain ? main->frameGeometry().center() : area.center();
+    const QPoint at = centre - QPoint(width() / 2, height() / 2);
+    move(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - width())),
+         std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
+}
+
+CDialogBase* CDialogBase::FindOpen(int templateId) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<CDialogBase*>(w); d && d->isVisible() && d->Template().id == templateId) return d;
+    return nullptr;
+}
+
+void RaiseWindow(QWidget* window) {
+    if (window->isMinimized()) window->showNormal();
+    else window->show();
+    window->raise();
+    window->activateWindow();
 }

@@ -24,6 +24,8 @@ void SetMainWindow(QWidget* window);
 QWidget* MainWindow();
 // Gives a window about to run modally the main window as its owner, when it has none.
 void BelongToMainWindow(QWidget* window);
+// Brings a window forward with the focus, from the minimised state too.
+void RaiseWindow(QWidget* window);
 
 // A dialog built from its template. Controls are found by numeric id, and the button
 // commands reach OnCommand as WM_COMMAND would.
@@ -63,6 +65,11 @@ public:
     // Every control's numeric id is also its property "dlgId".
     static int ControlId(const QWidget* w);
 
+    // The dialog of this template that is open now, if any. The tray menu works while a
+    // dialog is open, so a command may find its dialog open already: it raises that one
+    // rather than open a second copy whose OK would undo the first one's.
+    static CDialogBase* FindOpen(int templateId);
+
 protected:
     virtual bool OnInitDialog() { return true; }
     virtual void OnOK() { EndDialog(IDOK); }
@@ -79,6 +86,7 @@ protected:
 
 private:
     void Build();
+    void Place();
     const DialogTemplate* template_;
     std::shared_ptr<PostedQueue> posted_ = std::make_shared<PostedQueue>();
     WindowRef hwnd_;

@@ -58,7 +58,7 @@ struct DialogTemplate {
     const char* fontFace;
     int pointSize;
     int x, y, w, h;
-    bool centred;  // template position (0, 0): opens centred on the screen
+    bool centred;  // template position (0, 0): the template asks to be centred
     std::vector<ControlTemplate> controls;
 };
 

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -165,6 +166,54 @@ TEST_F(TrayTest, SettingsFromTheTrayMenuOpenWhileTheWindowStaysHidden) {
     EXPECT_TRUE(seen);
     EXPECT_EQ(title, QStringLiteral("환경 설정"));
     EXPECT_FALSE(dlg->isVisible());
+}
+
+// The tray menu works while a dialog is open, so a command may find its dialog open: it
+// comes forward rather than a second copy opening, whose OK would undo the first one's.
+// Dialogs open centred on the main window, or on the screen while that is hidden.
+TEST_F(TrayTest, AnOpenDialogComesForwardInsteadOfASecondAndDialogsOpenCentred) {
+    Start();
+    dlg->move(40, 60);
+    const QPoint windowCentre = dlg->frameGeometry().center();
+    auto command = [&](int id) { return [&, id] { dlg->OnCommandId(id); }; };
+    const std::pair<std::function<void()>, int> openers[] = {
+        {command(ID_SETTINGS), IDD_SETTINGS},         {command(ID_FRIEND_LIST), IDD_FRIEND_LIST},
+        {command(ID_SEND_MESSAGE), IDD_SEND_MESSAGE}, {command(ID_WHOIS), IDD_WHOIS},
+        {command(ID_COMPUTER_NAME), IDD_COMPUTER_NAME}, {[&] { dlg->OnSysCommand(IDM_ABOUTBOX); }, IDD_ABOUTBOX}};
+    auto openCopies = [](int dialog) {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<CDialogBase*>(w); d && d->isVisible() && d->Template().id == dialog) ++n;
+        return n;
+    };
+    for (const auto& [open, dialog] : openers) {
+        bool seen = false, stillOpen = false;
+        int nested = 0, copies = 0;
+        QPoint centre;
+        AnswerNextModal(
+            [&](CDialogBase* first) {
+                centre = first->frameGeometry().center();
+                // A second copy would run its own loop; it is counted and cancelled there.
+                AnswerNextModal([&](CDialogBase* d) { nested += d != first; });
+                open();
+                copies = openCopies(dialog);
+                stillOpen = first->isVisible();
+                ProcessEventsFor(50);
+            },
+            &seen);
+        open();
+        ASSERT_TRUE(seen) << dialog;
+        EXPECT_EQ(nested, 0) << dialog;
+        EXPECT_EQ(copies, 1) << dialog;
+        EXPECT_TRUE(stillOpen) << dialog;
+        EXPECT_LE((centre - windowCentre).manhattanLength(), 3) << dialog;
+    }
+
+    dlg->OnClose();
+    QPoint centre;
+    AnswerNextModal([&](CDialogBase* d) { centre = d->frameGeometry().center(); });
+    dlg->OnCommandId(ID_FRIEND_LIST);
+    EXPECT_LE((centre - dlg->screen()->availableGeometry().center()).manhattanLength(), 3);
 }
 
 TEST_F(TrayTest, ContextMenuNeedsAQualifyingRow) {
