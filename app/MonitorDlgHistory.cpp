@@ -8,6 +8,7 @@
 #include "log/AccessLog.h"
 #include "log/AccessLogViewerUi.h"
 #include "log/CExportLogDlg.h"
+#include "log/DesktopTextProgram.h"
 #include "monitor/ConnectionHistory.h"
 #include "platform/MessageBoxUi.h"
 
@@ -52,11 +53,14 @@ void CMonitorDlg::WriteAccessLog(int mode, const std::string& text) {
     ::WriteAccessLog(workDir_, mode, text, options_.clock());
 }
 
-// The desktop's program for text files shows today's log; where there is none, a
-// window of our own does, so the command always shows something.
+// The desktop's program for text files shows today's log; where there is none, where
+// it needs a terminal or where the opener fails, a window of our own does, so the
+// command always shows something.
 void CMonitorDlg::OnViewAccessLog() {
-    const LocalTime now = options_.clock();
-    if (!OpenAccessLogWithDesktop(workDir_, now)) ShowAccessLogViewer(this, AccessLogPath(workDir_, now));
+    const std::string path = AccessLogPath(workDir_, options_.clock());
+    OpenWithDesktopTextProgram(path, this, [this, path](bool shown) {
+        if (!shown && !destroyed_) ShowAccessLogViewer(this, path);
+    });
 }
 
 // The folder's logs to a file the user names, with names mapped back through the table

@@ -229,24 +229,30 @@ TEST_F(HistoryTest, AlarmBoxesOpenOneAtATimeAndTheWaitingOnesAreBounded) {
     EXPECT_EQ(boxes.boxes.size(), 2u + MAX_WAITING_ALARMS);
 }
 
-// Without a desktop program for text files (xdg-mime names none) the log shows in a
-// window of our own.
-TEST_F(HistoryTest, ViewingTheLogWithoutADesktopProgramShowsItInOurOwnWindow) {
+// Where the desktop's opener fails (xdg-open ends with 4 when the named program needs a
+// terminal) the log shows in a window of our own, and the window thread never waits.
+TEST_F(HistoryTest, ViewingTheLogWhereTheOpenerFailsShowsItInOurOwnWindow) {
     Start(DefaultSettings());
     TempDir bin;
-    WriteWholeFile(bin.file("xdg-mime"), "#!/bin/sh\nexit 0\n");
-    WriteWholeFile(bin.file("xdg-open"), "#!/bin/sh\nexit 0\n");
+    WriteWholeFile(bin.file("xdg-mime"), "#!/bin/sh\necho org.example.Editor.desktop\n");
+    WriteWholeFile(bin.file("xdg-open"), "#!/bin/sh\nsleep 0.3\nexit 4\n");
     ::chmod(bin.file("xdg-mime").c_str(), 0755);
     ::chmod(bin.file("xdg-open").c_str(), 0755);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", (bin.path() + ":" + oldPath).c_str(), 1);
     WriteWholeFile(dir.file(kLogName), "2024.03.05 09:07:02 - Start Log\n");
 
+    QElapsedTimer t;
+    t.start();
     dlg->OnCommandId(ID_VIEW_ACCESS_LOG);
-    ::setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_LT(t.elapsed(), 250);
     QWidget* viewer = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QStringLiteral("accessLogViewer") && w->isVisible()) viewer = w;
+    ProcessEventsUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("accessLogViewer") && w->isVisible()) viewer = w;
+        return viewer != nullptr;
+    }, 10000);
+    ::setenv("PATH", oldPath.c_str(), 1);
     ASSERT_NE(viewer, nullptr);
     EXPECT_EQ(viewer->windowTitle(), QString::fromLatin1(kLogName));
     auto* text = viewer->findChild<QPlainTextEdit*>();

@@ -1,5 +1,4 @@
-// The daily access log: file names, the bytes of each kind of line, and how the day's
-// file is shown.
+// The daily access log: file names and the bytes of each kind of line.
 #include "log/AccessLog.h"
 
 #include <gtest/gtest.h>
@@ -8,16 +7,12 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -29,43 +24,6 @@ bool Exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
 }
-
-// A desktop of the test's own: xdg-mime answers with the given handler (nothing for
-// none) and xdg-open writes its arguments to a file; PATH finds them first.
-class FakeDesktop {
-public:
-    explicit FakeDesktop(const std::string& handler) {
-        WriteWholeFile(dir.file("xdg-mime"), "#!/bin/sh\n[ \"$*\" = \"query default text/plain\" ] && printf '%s' '" + handler + "'\n");
-        WriteWholeFile(dir.file("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + opened() + ".tmp\"\nmv \"" + opened() +
-                                                 ".tmp\" \"" + opened() + "\"\n");
-        ::chmod(dir.file("xdg-mime").c_str(), 0755);
-        ::chmod(dir.file("xdg-open").c_str(), 0755);
-        if (const char* old = std::getenv("PATH")) oldPath_ = old;
-        ::setenv("PATH", (dir.path() + ":" + oldPath_).c_str(), 1);
-    }
-    ~FakeDesktop() { ::setenv("PATH", oldPath_.c_str(), 1); }
-    std::string opened() const { return dir.file("opened.txt"); }
-    TempDir dir;
-
-private:
-    std::string oldPath_;
-};
-
-// Records the command lines instead of starting anything.
-class RecordingSpawner {
-public:
-    explicit RecordingSpawner(bool result) {
-        previous_ = SetProgramSpawner([this, result](const std::vector<std::string>& argv) {
-            calls.push_back(argv);
-            return result;
-        });
-    }
-    ~RecordingSpawner() { SetProgramSpawner(std::move(previous_)); }
-    std::vector<std::vector<std::string>> calls;
-
-private:
-    ProgramSpawner previous_;
-};
 
 }  // namespace
 
@@ -149,39 +107,4 @@ TEST(AccessLogFile, LineThatDoesNotFitOnAFullDiskLeavesNoTornLine) {
     WriteAccessLog(dir.path(), LOG_LINE, korean, kSept7);
     WriteAccessLog(dir.path(), LOG_END, "", kSept7);
     EXPECT_EQ(ReadWholeFile(log), start + "short\n" + korean + "\n2000.09.07 09:05:03 - End Log\n");
-}
-
-TEST(AccessLogViewing, TheDesktopsTextProgramGetsTheFullPathAndLeavesNoChild) {
-    TempDir work;
-    FakeDesktop desktop("org.example.TextEditor.desktop");
-    EXPECT_TRUE(DesktopHasTextHandler());
-    // The day's file need not exist yet.
-    EXPECT_TRUE(OpenAccessLogWithDesktop(work.path(), kSept7));
-    for (int i = 0; i < 500 && !Exists(desktop.opened()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(ReadWholeFile(desktop.opened()), work.file("20000907_tolvara.log") + "\n");
-    // The program was handed to init: nothing of ours is left to reap.
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
-}
-
-// A terminal editor would write its screen into our output and end at once: without a
-// desktop program nothing is started, and the caller shows the log itself.
-TEST(AccessLogViewing, WithoutADesktopProgramNothingIsStartedWhateverVisualSays) {
-    FakeDesktop desktop("");
-    ::setenv("VISUAL", "vi", 1);
-    RecordingSpawner spawner(true);
-    EXPECT_FALSE(DesktopHasTextHandler());
-    EXPECT_FALSE(OpenAccessLogWithDesktop("/w", kSept7));
-    EXPECT_TRUE(spawner.calls.empty());
-    ::unsetenv("VISUAL");
-}
-
-TEST(AccessLogViewing, AProgramThatCannotBeStartedIsReported) {
-    EXPECT_FALSE(SpawnDetached({}));
-    EXPECT_FALSE(SpawnDetached({"/nonexistent/program"}));
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
 }

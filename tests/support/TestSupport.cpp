@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,4 +30,18 @@ std::string ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+void EnsureCoreApp() {
+    static int argc = 1;
+    static char name[] = "tolvara-test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
+
+bool ServeEventsUntil(const std::function<bool()>& done, int limitMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
 }

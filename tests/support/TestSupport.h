@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 // A fresh empty directory under the system's temporary folder, removed with its
@@ -18,3 +19,8 @@ private:
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// The application object of a test that needs Qt's event loop but no widgets; made once.
+void EnsureCoreApp();
+// Serves the event loop until done() holds or the limit passes; returns done().
+bool ServeEventsUntil(const std::function<bool()>& done, int limitMs);
