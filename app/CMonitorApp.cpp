@@ -1,6 +1,9 @@
 #include "app/CMonitorApp.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <cerrno>
 #include <fcntl.h>
 #include <signal.h>
@@ -40,7 +43,18 @@ void ExitOnEndSignals(CMonitorDlg& dlg) {
 
 }  // namespace
 
+QTranslator* InstallQtTranslation() {
+    auto* qt = new QTranslator(QCoreApplication::instance());
+    if (!qt->load(QStringLiteral("qtbase_ko"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(qt);
+    return qt;
+}
+
 bool CMonitorApp::InitInstance() {
+    InstallQtTranslation();
     if (WSAStartup(SOCKETS_VERSION) != 0) {
         AfxMessageBox(QStringLiteral("WSAStartup failed"));
         return false;

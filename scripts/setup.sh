@@ -8,8 +8,8 @@ set -euo pipefail
 PACKAGES=(
   # toolchain and build
   build-essential cmake pkg-config
-  # Qt 6 Widgets and the GL headers its CMake files insist on
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt 6 Widgets and the GL headers its CMake files insist on; Qt's own texts in Korean
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   # tests
   libgtest-dev googletest
   # fuzz targets: clang with libFuzzer and the sanitizer runtimes

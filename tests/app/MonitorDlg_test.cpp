@@ -1,19 +1,24 @@
 // The main window as the user and the timers meet it: dialog 102 and its controls,
 // the start-up sequence, the start-up hiding rule, the refresh guard and the timers.
+#include <QDialogButtonBox>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "support/MonitorHarness.h"
+#include "app/CMonitorApp.h"
 #include "res/BitmapsUi.h"
 #include "res/Templates.h"
 
@@ -399,4 +404,26 @@ TEST_F(MonitorDlgTest, RefreshTickWhileTheErrorBoxIsOpenIsDropped) {
     dlg.OnTimer(TIMER_REFRESH);
     EXPECT_EQ(boxes.size(), 2u);
     EXPECT_EQ(dlg.ConnectionList().GetItemCount(), 1);
+}
+
+// Qt's own texts are Korean like the rest of the window: a message box's button and an
+// edit field's context menu.
+TEST(QtTranslation, ButtonsAndEditMenusAreKorean) {
+    TestApp();
+    QTranslator* qt = InstallQtTranslation();
+    ASSERT_NE(qt, nullptr) << "Qt's Korean translation (qt6-translations-l10n) is missing";
+    QDialogButtonBox box(QDialogButtonBox::Ok);
+    const QString ok = box.button(QDialogButtonBox::Ok)->text();
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList items;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) items << a->text();
+    QCoreApplication::removeTranslator(qt);
+    delete qt;
+    EXPECT_EQ(ok, QStringLiteral("확인"));
+    ASSERT_EQ(items.size(), 7);
+    EXPECT_TRUE(items[0].startsWith(QStringLiteral("실행 취소(&U)"))) << items[0].toStdString();
+    for (const char* english : {"Undo", "Redo", "Cu&t", "&Copy", "&Paste", "Delete", "Select All"})
+        EXPECT_FALSE(items.join('|').contains(QLatin1String(english))) << english;
 }
