@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/CMonitorDlg.h"
+#include "app/SingleInstance.h"
 #include "platform/MessageBoxUi.h"
 #include "platform/Sockets.h"
 
@@ -62,6 +63,8 @@ bool CMonitorApp::InitInstance() {
     {
         CMonitorDlg dlg;
         ExitOnEndSignals(dlg);
+        // Started again from the menu, the launcher asks this copy to come forward.
+        const auto channel = InstanceListener::Listen(InstanceChannelDir(), [&dlg] { dlg.OnShowRequest(); });
         dlg.DoModal();
     }
     WSACleanup();

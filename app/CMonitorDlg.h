@@ -121,6 +121,8 @@ public:
     void OnCommandId(int id) { OnCommand(id); }
     void OnSysCommand(int command);
     int OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
+    // The launcher's request from a second start: the window comes forward.
+    void OnShowRequest();
     void OnContextMenu(QPoint screenPos);
     void OnConnListRightClick(int item);
     void OnFriendListRightClick(int item);

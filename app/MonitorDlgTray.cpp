@@ -51,6 +51,12 @@ void CMonitorDlg::BringWindowBack() {
     activateWindow();
 }
 
+// As after a left click on the icon, whether the window is hidden, minimised or behind
+// others.
+void CMonitorDlg::OnShowRequest() {
+    if (!destroyed_) OnTrayNotify(QSystemTrayIcon::Trigger);
+}
+
 void CMonitorDlg::OnSysCommand(int command) {
     if ((command & 0xFFF0) == IDM_ABOUTBOX) {
         if (CDialogBase* open = CDialogBase::FindOpen(IDD_ABOUTBOX)) return RaiseWindow(open);

@@ -1,10 +1,17 @@
 #include <QApplication>
+#include <cstring>
 
 #include "app/CMonitorApp.h"
 #include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "platform/Privileges.h"
 
 int main(int argc, char** argv) {
+    // The launcher's question to a copy already running, answered first: it opens no
+    // socket that needs a capability (binding port 138 here would take unicast datagrams
+    // from the running copy) and starts nothing of Qt.
+    if (argc == 2 && std::strcmp(argv[1], SHOW_RUNNING_OPTION) == 0)
+        return AskRunningCopyToShow(InstanceChannelDir()) ? 0 : 1;
     // Before Qt reads the environment or the arguments, and so before it loads any
     // plugin they name: what needs a capability is opened and the capabilities go.
     if (!OpenPrivilegedSocketsAndDropCapabilities()) return 1;

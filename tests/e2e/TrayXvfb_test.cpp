@@ -2,9 +2,11 @@
 // notification-area host (trayer): the tray icon is embedded, its right click opens the
 // tray menu, also while a modal window is open, its left click brings a hidden or
 // minimised window back, the exit item ends the process, and F1 or a click on the
-// picture opens the About box. Screenshots of the main window, the settings dialog,
+// picture opens the About box. A second start from the menu and a second opening of a
+// dialog bring the first forward. Screenshots of the main window, the settings dialog,
 // the About box, an alarm box and the tray menu are kept in the build folder's
 // artifacts/ for people to look at.
+#include <cstdlib>
 #include <thread>
 
 #include "support/DesktopSession.h"
@@ -147,6 +149,58 @@ TEST_F(TrayXvfb, ScreenshotsOfTheWindowsWithKoreanCaptions) {
     Key("Return");
     EXPECT_TRUE(WaitFor([&] { return !Viewable(about); }));
     EXPECT_TRUE(Viewable(main));
+}
+
+// Started again as the menu starts it, the installed launcher brings the running copy's
+// window forward, from hidden or minimised, and ends; "친구 목록" chosen again from the
+// tray raises the one open, which opened centred on the window.
+TEST_F(TrayXvfb, ASecondStartAndASecondDialogBringTheFirstForward) {
+    const std::string prefix = dir.file("prefix");
+    ASSERT_EQ(std::system((std::string(TOLVARA_CMAKE_COMMAND) + " --install " +
+                           std::filesystem::path(TOLVARA_BIN_DIR).parent_path().string() + " --prefix " + prefix +
+                           " >" + dir.file("install.log") + " 2>&1")
+                              .c_str()),
+              0)
+        << ReadWholeFile(dir.file("install.log"));
+
+    auto startFromMenu = [&] {
+        ChildProcess launcher({prefix + "/bin/tolvara"}, dir.path(), dir.file("launcher.log"),
+                              {"XDG_DATA_HOME=" + dir.file("data")});
+        const std::optional<int> status = launcher.WaitExit(15000ms);
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    };
+    Focus(main);
+    Key("Escape");
+    ASSERT_TRUE(WaitFor([&] { return !Viewable(main); }));
+    EXPECT_TRUE(startFromMenu()) << ReadWholeFile(dir.file("launcher.log"));
+    EXPECT_TRUE(WaitFor([&] { return Viewable(main); }));
+    Shell("xdotool windowminimize --sync " + main);
+    ASSERT_TRUE(WaitFor([&] { return !Viewable(main); }));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(startFromMenu()) << ReadWholeFile(dir.file("launcher.log"));
+    EXPECT_TRUE(WaitFor([&] { return Viewable(main); }));
+    EXPECT_EQ(Ids(Shell("xdotool search --onlyvisible --name '^Tolvara v1.0 Beta$'")).size(), 1u);
+    EXPECT_TRUE(program->Running());
+
+    // "친구 목록", the tray menu's fourth item.
+    ASSERT_FALSE(OpenTrayMenu().empty());
+    Key("Down Down Down Down Return");
+    std::string friends;
+    ASSERT_TRUE(WaitFor([&] { return Viewable(friends = FindWindow("친구 목록")); }));
+    MouseAway();
+    const Rect d = Info(friends).rect, w = Info(main).rect;
+    EXPECT_LE(std::abs((d.x + d.w / 2) - (w.x + w.w / 2)), 8) << d.x << " " << w.x;
+    EXPECT_LE(std::abs((d.y + d.h / 2) - (w.y + w.h / 2)), 24) << d.y << " " << w.y;  // title bars differ
+    Focus(main);
+    ASSERT_FALSE(OpenTrayMenu().empty());
+    Key("Down Down Down Down Return");
+    MouseAway();
+    EXPECT_TRUE(WaitFor([&] { return Shell("xdotool getactivewindow") == friends + "\n"; }))
+        << Shell("xdotool getactivewindow");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(Ids(Shell("xdotool search --onlyvisible --name '^친구 목록$'")).size(), 1u);
+    EXPECT_TRUE(Screenshot(friends, "friend-list-dialog.png"));
+    ExitFromTrayMenu();
 }
 
 }  // namespace

@@ -27,9 +27,12 @@ desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "menu ent
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null || fail "AppStream data"
 
 # The launcher makes a fresh data folder (a space on the way), starts the installed
-# program there with its arguments, and the program loads the installed agent.
+# program there, and the program loads the installed agent. Started as the menu starts
+# it (no arguments) with no copy running, it starts the program.
 data="$tmp/fresh home/data/tolvara"
-XDG_DATA_HOME="$tmp/fresh home/data" "$prefix/bin/tolvara" -platform offscreen >"$tmp/out" 2>&1 &
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+XDG_DATA_HOME="$tmp/fresh home/data" QT_QPA_PLATFORM=offscreen "$prefix/bin/tolvara" >"$tmp/out" 2>&1 &
 pid=$!
 for _ in $(seq 300); do
   grep -q "$prefix/libexec/tolvara/libinetmib1.so" "/proc/$pid/maps" 2>/dev/null && break
@@ -40,6 +43,24 @@ grep -q "$prefix/libexec/tolvara/libinetmib1.so" "/proc/$pid/maps" || fail "agen
 [ "$(readlink "/proc/$pid/exe")" = "$prefix/libexec/tolvara/tolvara" ] || fail "program $(readlink "/proc/$pid/exe")"
 [ "$(readlink "/proc/$pid/cwd")" = "$data" ] || fail "working directory $(readlink "/proc/$pid/cwd")"
 [ "$(stat -c %a "$data")" = 700 ] || fail "data folder mode $(stat -c %a "$data")"
+# A second start from the menu leaves it to the running copy and ends at once (a second
+# program would run until killed).
+status=0
+XDG_DATA_HOME="$tmp/fresh home/data" QT_QPA_PLATFORM=offscreen timeout 20 "$prefix/bin/tolvara" >"$tmp/out2" 2>&1 ||
+  status=$?
+[ "$status" = 0 ] || fail "second start: status $status: $(cat "$tmp/out2")"
+readlink "/proc/$pid/exe" >/dev/null || fail "the running copy ended"
+# With arguments the launcher hands them on and starts the program whatever runs.
+env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$tmp/fresh home/data" \
+  "$prefix/bin/tolvara" -platform offscreen >"$tmp/out3" 2>&1 &
+pid2=$!
+for _ in $(seq 100); do
+  [ "$(readlink "/proc/$pid2/exe")" = "$prefix/libexec/tolvara/tolvara" ] && sleep 1 && break
+  sleep 0.05
+done
+readlink "/proc/$pid2/exe" >/dev/null || fail "the started copy ended: $(cat "$tmp/out3")"
+kill -TERM "$pid2"
+wait "$pid2" || fail "the copy started with arguments: $(cat "$tmp/out3")"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
