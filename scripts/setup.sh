@@ -29,8 +29,9 @@ PACKAGES=(
   # file capabilities for the built program (port 138, raw ICMP)
   libcap2-bin
   # installation and the Debian package: the icon renderer, the menu-entry and
-  # AppStream validators, and what CPack runs for package dependencies
-  librsvg2-bin desktop-file-utils appstream dpkg-dev file
+  # AppStream validators, what CPack runs for package dependencies, and the package
+  # checker
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file lintian
 )
 
 log() { printf 'setup: %s\n' "$*" >&2; }

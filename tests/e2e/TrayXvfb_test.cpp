@@ -7,6 +7,7 @@
 // the About box, an alarm box and the tray menu are kept in the build folder's
 // artifacts/ for people to look at.
 #include <cstdlib>
+#include <regex>
 #include <thread>
 
 #include "support/DesktopSession.h"
@@ -162,6 +163,12 @@ TEST_F(TrayXvfb, ASecondStartAndASecondDialogBringTheFirstForward) {
                               .c_str()),
               0)
         << ReadWholeFile(dir.file("install.log"));
+    // The menu entry names the class the window really has.
+    std::smatch entryClass;
+    const std::string entry = ReadWholeFile(prefix + "/share/applications/io.github.tolvara.Tolvara.desktop");
+    ASSERT_TRUE(std::regex_search(entry, entryClass, std::regex("\nStartupWMClass=([^\n]*)\n")));
+    EXPECT_NE(Shell("xprop -id " + main + " WM_CLASS").find(", \"" + entryClass[1].str() + "\"\n"), std::string::npos)
+        << Shell("xprop -id " + main + " WM_CLASS");
 
     auto startFromMenu = [&] {
         ChildProcess launcher({prefix + "/bin/tolvara"}, dir.path(), dir.file("launcher.log"),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed program: `cmake --install` into a temporary prefix, the desktop files
 # as the desktop's own validators see them, the launcher starting the installed
-# program in a fresh data folder, the autostart switch, and the Debian package.
+# program in a fresh data folder and leaving a second start to the running copy, the
+# autostart switch, and the Debian package as lintian sees it.
 #   install_test.sh BUILD_DIR CMAKE CPACK
 set -euo pipefail
 build=$1 cmake=$2 cpack=$3
@@ -13,7 +14,9 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 
 expected_files() {  # every file of an installation, relative to its prefix
   printf '%s\n' bin/tolvara bin/tolvara-autostart libexec/tolvara/tolvara libexec/tolvara/libinetmib1.so \
-    "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" "share/icons/hicolor/scalable/apps/$id.svg"
+    "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" "share/icons/hicolor/scalable/apps/$id.svg" \
+    share/man/man1/tolvara.1.gz share/man/man1/tolvara-autostart.1.gz \
+    share/doc/tolvara/copyright share/doc/tolvara/changelog.Debian.gz
   for s in 16 22 24 32 48 64 128 256; do echo "share/icons/hicolor/${s}x$s/apps/$id.png"; done
 }
 
@@ -24,6 +27,8 @@ for s in 16 256; do
   file "$prefix/share/icons/hicolor/${s}x$s/apps/$id.png" | grep -q "PNG image data, $s x $s," || fail "icon $s"
 done
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "menu entry"
+# Docks and task bars match the window to the entry by the class Qt gives it.
+grep -qx 'StartupWMClass=Tolvara' "$prefix/share/applications/$id.desktop" || fail "StartupWMClass"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null || fail "AppStream data"
 
 # The launcher makes a fresh data folder (a space on the way), starts the installed
@@ -99,9 +104,16 @@ deb=$(echo "$tmp"/package/*.deb)
 diff <(expected_files | sed 's|^|./usr/|' | sort) <(dpkg-deb -c "$deb" | grep -v '^d' | sed 's|.* \./|./|' | sort) ||
   fail "packaged files"
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libcap2-bin libc6 libqt6core6 libqt6gui6 libqt6widgets6; do
+for p in libcap2-bin libc6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-translations-l10n \
+  'fonts-nanum | fonts-baekmuk | fonts-noto-cjk'; do
   [[ "$depends" == *"$p"* ]] || fail "$p not in Depends: $depends"
 done
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$tmp/lintian.log" 2>&1 || fail "lintian: $(cat "$tmp/lintian.log")"
+  ! grep '^E:' "$tmp/lintian.log" || fail "lintian errors"
+else
+  echo "lintian is not installed: the package's checks are skipped" >&2
+fi
 dpkg-deb -e "$deb" "$tmp/control"
 expect "$(find "$tmp/control" -type f -printf '%f ' | xargs -n1 | sort | xargs)" "control md5sums postinst"
 
