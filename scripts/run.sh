@@ -3,11 +3,13 @@
 #   bash scripts/run.sh [DATA_DIR] [program arguments...]
 # DATA_DIR (or $TOLVARA_DATA_DIR) is the program's working directory, where
 # TVENV.INI, the friend list and the daily logs go; default: the current
-# directory. Without a display the program runs under xvfb-run.
+# directory. A first argument that starts with "-" is the program's, not a
+# folder (name such a folder ./-x). Without a display the program runs under
+# xvfb-run; SIGTERM, SIGINT and SIGHUP end both.
 set -euo pipefail
 
 data_dir="${TOLVARA_DATA_DIR:-$PWD}"
-if [ $# -gt 0 ]; then
+if [ $# -gt 0 ] && [[ $1 != -* ]]; then
   data_dir="$1"
   shift
 fi
@@ -82,7 +84,7 @@ if ! "${as_user[@]}" mkdir -p -- "$data_dir" || ! "${as_user[@]}" test -w "$data
   echo "run.sh: $data_dir cannot be used as the data folder${SUDO_USER:+ by $SUDO_USER}" >&2
   exit 1
 fi
-cd "$data_dir"
+cd -- "$data_dir"
 if [ ${#as_user[@]} -gt 0 ]; then
   others=$(find . -maxdepth 1 -type f \( -name TVENV.INI -o -name FRIEND.INI -o -name '*_tolvara.log' \) \
     ! -user "$SUDO_USER" -printf '%f ')
@@ -91,7 +93,27 @@ fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset): starting Tolvara under xvfb-run -a in $PWD" >&2
-  exec "${as_user[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN" "$@"
+  # xvfb-run's shell dies of a signal without stopping what it started, so a signal
+  # goes to the program instead: xvfb-run then stops Xvfb and cleans up as after any
+  # end. Before the program runs, the signal ends xvfb-run's whole process group.
+  set -m
+  "${as_user[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" "$BIN" "$@" &
+  xvfb_run=$!
+  set +m
+  signalled=
+  forward() {
+    signalled=1
+    pkill -"$1" -P "$xvfb_run" -x "$(basename -- "$BIN")" || kill -"$1" -- -"$xvfb_run" 2>/dev/null || true
+  }
+  for sig in TERM INT HUP; do trap "forward $sig" "$sig"; done
+  # A signal ends the wait early; the next one gives xvfb-run's status.
+  while :; do
+    signalled=
+    status=0
+    wait "$xvfb_run" || status=$?
+    [ -n "$signalled" ] || break
+  done
+  exit "$status"
 fi
 echo "run.sh: starting Tolvara in $PWD" >&2
 exec "${as_user[@]}" "$BIN" "$@"
