@@ -2,13 +2,16 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QListWidget>
 #include <QShortcut>
 #include <QTreeWidget>
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <unistd.h>
 
 #include "app/AlarmNotifications.h"
@@ -21,6 +24,16 @@
 #include "res/BitmapsUi.h"
 
 int CMonitorDlg::startupFlag = 1;
+
+namespace {
+
+// What gives the program both its capabilities. Whoever may change the file or a folder
+// above it could run code with them, so all of those must be root's.
+QString GrantCommand() {
+    return QStringLiteral("setcap cap_net_bind_service,cap_net_raw=ep ") + QCoreApplication::applicationFilePath();
+}
+
+}  // namespace
 
 CMonitorDlg::CMonitorDlg(QWidget* parent, MonitorOptions options)
     : CDialogBase(IDD_MONITOR, parent), options_(std::move(options)) {
@@ -178,14 +191,59 @@ void CMonitorDlg::HideWindow() {
         return;
     }
     // Without a notification area nothing could bring a hidden window back.
-    if (!noTrayNotice_) {
-        noTrayNotice_ = new QLabel(QStringLiteral("알림 영역(트레이)이 없어 창을 숨기지 않고 최소화합니다."), this);
-        noTrayNotice_->setObjectName(QStringLiteral("noTrayNotice"));
-        const PixelRect r = DialogUnitsToPixels(7, 3, 369, 11, BaseUnits());
-        noTrayNotice_->setGeometry(r.x, r.y, r.w, r.h);
-        noTrayNotice_->show();
-    }
+    if (!noTrayNotice_)
+        noTrayNotice_ = ShowNotice("noTrayNotice", QStringLiteral("알림 영역(트레이)이 없어 창을 숨기지 않고 최소화합니다."));
     showMinimized();
+}
+
+QLabel* CMonitorDlg::ShowNotice(const char* name, const QString& text, const QString& detail, bool atRight) {
+    auto* label = new QLabel(this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setProperty("noticeText", text);
+    label->setToolTip(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail);
+    label->setAlignment((atRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    notices_.push_back(label);
+    LayOutNotices();
+    label->show();
+    return label;
+}
+
+void CMonitorDlg::LayOutNotices() {
+    const PixelRect strip = DialogUnitsToPixels(7, 3, 369, 11, BaseUnits());
+    const int gap = DialogUnitsToPixels(0, 0, 8, 0, BaseUnits()).w;
+    int left = strip.x;
+    int right = strip.x + strip.w;
+    for (const bool atRight : {true, false}) {
+        for (QLabel* label : notices_) {
+            if (static_cast<bool>(label->alignment() & Qt::AlignRight) != atRight) continue;
+            const QString text = label->property("noticeText").toString();
+            const QFontMetrics metrics = label->fontMetrics();
+            const int width = std::clamp(metrics.horizontalAdvance(text) + 1, 0, std::max(0, right - left));
+            label->setText(metrics.elidedText(text, Qt::ElideRight, width));
+            label->setGeometry(atRight ? right - width : left, strip.y, width, strip.h);
+            if (atRight) right -= width + gap;
+            else left += width + gap;
+        }
+    }
+}
+
+QLabel* CMonitorDlg::ShowMissingPrivilege(const char* name, const QString& text, const std::string& why,
+                                          const char* otherWay, const QString& otherWayKorean) {
+    const QString grant = GrantCommand();
+    std::fprintf(stderr,
+                 "tolvara: %s; to allow this, as root: %s (the file and every folder above it must belong to "
+                 "root)%s%s\n",
+                 why.c_str(), qUtf8Printable(grant), otherWay ? "; or " : "", otherWay ? otherWay : "");
+    QString detail = QStringLiteral("허용하려면 root로: ") + grant +
+                     QStringLiteral("\n(이 파일과 그 위의 모든 폴더가 root의 것이어야 합니다)");
+    if (!otherWayKorean.isEmpty()) detail += QStringLiteral("\n또는 ") + otherWayKorean;
+    return ShowNotice(name, text, detail);
+}
+
+void CMonitorDlg::ShowWindow() {
+    if (isMinimized()) showNormal();
+    else show();
 }
 
 namespace {

@@ -23,6 +23,7 @@
 #include "platform/DialogUi.h"
 #include "platform/ListViewUi.h"
 #include "platform/LocalTime.h"
+#include "platform/Privileges.h"
 #include "platform/ThreadLink.h"
 #include "platform/WindowRef.h"
 #include "ports/CPortNameTable.h"
@@ -60,6 +61,8 @@ struct MonitorOptions {
     // Where alarms go as desktop notifications; empty, or a null notifier, leaves
     // every alarm to a box.
     std::function<std::unique_ptr<DesktopNotifier>()> notifier = &CreateSessionBusNotifier;
+    // Asked after a ping that could not be made: may this process ping at all?
+    bool (*icmpEchoAllowed)() = &IcmpEchoAllowed;
 };
 
 // What each subsystem keeps in the main window. Each part is written only by its own
@@ -83,6 +86,7 @@ struct MessagingPart {
     std::unique_ptr<CMessengerMailslot> mailslot;  // null when it could not be created
     QSocketNotifier* arrivals = nullptr;           // drains the mailslot as messages arrive
     std::unique_ptr<CLanMailslotReceiver> lan;     // null where port 138 cannot be bound
+    QLabel* lanPortNotice = nullptr;               // once port 138 was refused for want of privilege
     std::shared_ptr<ThreadLink> peerLink = std::make_shared<ThreadLink>();
     std::vector<std::weak_ptr<ThreadLink>> sends;  // Messenger sends whose workers may still run
 };
@@ -91,6 +95,7 @@ struct MessagingPart {
 struct FriendsPart {
     CListCtrl friendList;
     std::shared_ptr<PingBlock> ping = std::make_shared<PingBlock>();
+    QLabel* pingNotice = nullptr;  // once a ping failed where no ICMP socket is allowed
 };
 
 // app/MonitorDlgPopup.cpp: which address the popup-menu commands act on.
@@ -174,8 +179,20 @@ private:
     void WritePreferences();
     std::string WorkFile(const char* name) const;
 
+    // The strip above the buttons holds what the user should know for good (a missing
+    // tray or privilege, a bound reached), each said once. Notices line up from the left
+    // in the order they came, one atRight from the right end; a text that finds no room
+    // is cut short with its whole in the tooltip, after which `detail` follows.
+    QLabel* ShowNotice(const char* name, const QString& text, const QString& detail = {}, bool atRight = false);
+    void LayOutNotices();
+    // Says on stderr (`why`, in English) and in the strip (`text`) what a missing
+    // privilege keeps from working, and how to grant it, or the other way there is.
+    QLabel* ShowMissingPrivilege(const char* name, const QString& text, const std::string& why,
+                                 const char* otherWay = nullptr, const QString& otherWayKorean = {});
+
     // Hides the window, or minimises it where the desktop has no notification area.
     void HideWindow();
+    void ShowWindow();
     void ShowSystemMenu(QPoint screenPos);
     void ShowAlarm(const QString& line);
     void ShowAlarmBox(const QString& line);
@@ -218,6 +235,7 @@ private:
     QTimer mailslotTimer_;
     QSystemTrayIcon* tray_ = nullptr;
     QLabel* noTrayNotice_ = nullptr;
+    std::vector<QLabel*> notices_;  // in the strip, in the order they came
     QEventLoop* modalLoop_ = nullptr;
     bool destroyed_ = false;
     QWidget* adPicture_ = nullptr;  // a click on it opens the About box

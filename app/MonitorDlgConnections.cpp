@@ -1,6 +1,5 @@
 // The main window's connection monitor: the agent, the refresh cycle, the displayed
 // table and the connection list.
-#include <QLabel>
 #include <QLocale>
 #include <QString>
 #include <algorithm>
@@ -8,26 +7,6 @@
 #include "app/CMonitorDlg.h"
 #include "monitor/ConnectionList.h"
 #include "platform/MessageBoxUi.h"
-
-namespace {
-
-// Says, once and for good, that a read stopped at the bound: a label stays in sight
-// whenever the window is opened, where a history line would be pushed out by the
-// next hundred events within seconds on a machine this busy. It shares the top strip
-// with the notice of a missing tray, from the other end.
-void ShowConnectionLimitNotice(QWidget* window, MonitorPart& m, DialogBaseUnits units) {
-    if (m.limitNotice) return;
-    m.limitNotice = new QLabel(QStringLiteral("연결이 %1개를 넘어 일부 연결을 놓쳤습니다.")
-                                   .arg(QLocale(QLocale::Korean).toString(MAX_CONNECTIONS)),
-                               window);
-    m.limitNotice->setObjectName(QStringLiteral("connectionLimitNotice"));
-    m.limitNotice->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    const PixelRect r = DialogUnitsToPixels(7, 3, 369, 11, units);
-    m.limitNotice->setGeometry(r.x, r.y, r.w, r.h);
-    m.limitNotice->show();
-}
-
-}  // namespace
 
 bool CMonitorDlg::InitializeAgent() { return monitor_.agent->Initialize(); }
 
@@ -39,7 +18,14 @@ void CMonitorDlg::RefreshConnections() {
         // Modal: ticks that arrive while it is open find the refresh running and drop out.
         AfxMessageBox(QString::fromLatin1(m.agent->errorText));
     } else {
-        if (m.agent->ReachedLimit()) ShowConnectionLimitNotice(this, m, BaseUnits());
+        // Said once and for good in the notice strip, from its right end: a history line
+        // would be pushed out by the next hundred events within seconds on a machine
+        // this busy.
+        if (m.agent->ReachedLimit() && !m.limitNotice)
+            m.limitNotice = ShowNotice("connectionLimitNotice",
+                                       QStringLiteral("연결이 %1개를 넘어 일부 연결을 놓쳤습니다.")
+                                           .arg(QLocale(QLocale::Korean).toString(MAX_CONNECTIONS)),
+                                       {}, true);
         const int count = m.agent->GetRecordCount();
         const ConnectionRecord* now = m.agent->records.data();
         const int shown = static_cast<int>(m.displayed.size());

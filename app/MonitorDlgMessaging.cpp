@@ -1,5 +1,6 @@
 // The main window's messaging: the Messenger mailslot and the peer messages.
 #include <QSocketNotifier>
+#include <cerrno>
 #include <thread>
 
 #include "app/CMonitorDlg.h"
@@ -25,7 +26,15 @@ void CMonitorDlg::OpenMessengerMailslot() {
         // A full queue leaves the rest in the socket, which stays readable.
         messaging_.arrivals->setEnabled(!messaging_.mailslot->Full());
     });
-    if (options_.receiveLanMessages) m.lan = StartLanMailslotReceiver(*m.mailslot, LanReceiverConfig{options_.smbConf});
+    if (!options_.receiveLanMessages) return;
+    int bindError = 0;
+    m.lan = StartLanMailslotReceiver(*m.mailslot, LanReceiverConfig{options_.smbConf}, &bindError);
+    // Only the copy that holds the mailslot gets here, so a refusal is this copy's want
+    // of privilege, not another copy receiving for it.
+    if (!m.lan && (bindError == EACCES || bindError == EPERM))
+        m.lanPortNotice = ShowMissingPrivilege(
+            "lanPortNotice", QStringLiteral("다른 컴퓨터의 메신저 메시지 수신 불가: cap_net_bind_service 권한 필요"),
+            "no privilege for UDP port 138, so Messenger messages from other computers cannot arrive");
 }
 
 void CMonitorDlg::CloseMailslot() {

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/CAboutDlg.h"
 #include "app/CMonitorDlg.h"
@@ -16,6 +17,12 @@ void CMonitorDlg::AddTrayIcon() {
     tray_->setToolTip(QStringLiteral("Tolvara 1.0"));
     connect(tray_, &QSystemTrayIcon::activated, this, &CMonitorDlg::OnTrayNotify);
     tray_->show();
+    // Said where it can be read: the window's own notice comes as it minimises, and a
+    // window manager without a task bar then shows nothing of it.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        std::fputs("tolvara: the desktop has no notification area (system tray) yet; until one appears, closing "
+                   "the window minimises it instead of hiding it in the tray\n",
+                   stderr);
 }
 
 void CMonitorDlg::RemoveTrayIcon() {

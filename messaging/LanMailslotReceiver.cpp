@@ -60,11 +60,14 @@ void CLanMailslotReceiver::Run() {
 }
 
 std::unique_ptr<CLanMailslotReceiver> StartLanMailslotReceiver(const CMessengerMailslot& mailslot,
-                                                               const LanReceiverConfig& config) {
+                                                               const LanReceiverConfig& config, int* bindError) {
     // Port 138 was bound at start, while the process still had the capability for it.
     int socketFd = config.port == NETBIOS_DATAGRAM_PORT ? TakeNetbiosDatagramSocket() : -1;
     if (socketFd < 0) socketFd = BindSharedUdpPort(config.port);
-    if (socketFd < 0) return nullptr;
+    if (socketFd < 0) {
+        if (bindError) *bindError = errno;
+        return nullptr;
+    }
     const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0) {
         ::close(socketFd);

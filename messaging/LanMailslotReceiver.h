@@ -30,7 +30,7 @@ public:
 
 private:
     friend std::unique_ptr<CLanMailslotReceiver> StartLanMailslotReceiver(const CMessengerMailslot&,
-                                                                          const LanReceiverConfig&);
+                                                                          const LanReceiverConfig&, int*);
     CLanMailslotReceiver(int socketFd, int stopFd, std::string mailslot, NetbiosNames names);
     void Run();
 
@@ -42,6 +42,8 @@ private:
 };
 
 // Only the copy that holds the mailslot receives, so no message is handed on twice.
-// Null when the port cannot be bound (no privilege, for one): nothing is reported.
+// Null when the port cannot be bound, the bind's errno then in *bindError (EACCES
+// without the privilege for the port); nothing is reported here.
 std::unique_ptr<CLanMailslotReceiver> StartLanMailslotReceiver(const CMessengerMailslot& mailslot,
-                                                               const LanReceiverConfig& config = {});
+                                                               const LanReceiverConfig& config = {},
+                                                               int* bindError = nullptr);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -95,7 +96,9 @@ int BindSharedUdpPort(uint16_t port) {
     any.sin_port = htons(port);
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+        const int error = errno;  // EACCES tells the caller a privilege is missing
         ::close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -104,6 +107,19 @@ int BindSharedUdpPort(uint16_t port) {
 int TakeNetbiosDatagramSocket() { return keptDatagramSocket.exchange(-1); }
 
 void ReleaseNetbiosDatagramSocket() { CloseKept(keptDatagramSocket); }
+
+bool IcmpEchoAllowed() {
+    if (keptIcmpSocket.load() >= 0) return true;
+    for (const int type : {SOCK_RAW, SOCK_DGRAM}) {
+        const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (errno != EPERM && errno != EACCES) return true;
+    }
+    return false;
+}
 
 int OpenRawIcmpSocket() {
     const int kept = keptIcmpSocket.load();

@@ -25,6 +25,12 @@ int TakeNetbiosDatagramSocket();
 // messages does not hold the port.
 void ReleaseNetbiosDatagramSocket();
 
+// Whether this process may send an echo request at all: it keeps a raw ICMP socket or
+// may open one, or the kernel lets one of its groups open a ping socket
+// (net.ipv4.ping_group_range). Opens and closes sockets only; nothing is sent. A
+// failure other than a refusal (no descriptor left) does not count against it.
+bool IcmpEchoAllowed();
+
 // A raw ICMP socket for one ping, to be closed by the caller: a duplicate of the kept
 // one, emptied of what arrived before this call, or else a new one where the process
 // may still open it. -1 with errno set on failure.

@@ -14,9 +14,15 @@
 #include <QTranslator>
 #include <QTreeWidget>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
+#include "friends/PingWorker.h"
+#include "platform/Messages.h"
 #include "support/MonitorHarness.h"
 #include "app/CMonitorApp.h"
 #include "res/BitmapsUi.h"
@@ -71,6 +77,33 @@ QRect Pixels(const CMonitorDlg& dlg, int x, int y, int w, int h) {
 }
 
 using MonitorDlgTest = MonitorWindowTest;
+
+// Takes a capability out of this thread's effective set while it lives; a test run as
+// root keeps it permitted and has it back afterwards.
+class WithoutEffectiveCapability {
+public:
+    explicit WithoutEffectiveCapability(int cap) {
+        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[_LINUX_CAPABILITY_U32S_3];
+        std::copy(std::begin(saved_), std::end(saved_), reduced);
+        reduced[cap / 32].effective &= ~(1u << (cap % 32));
+        changed_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutEffectiveCapability() {
+        if (changed_) (void)::syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[_LINUX_CAPABILITY_U32S_3]{};
+    bool changed_ = false;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
 }  // namespace
 
@@ -426,4 +459,69 @@ TEST(QtTranslation, ButtonsAndEditMenusAreKorean) {
     EXPECT_TRUE(items[0].startsWith(QStringLiteral("실행 취소(&U)"))) << items[0].toStdString();
     for (const char* english : {"Undo", "Redo", "Cu&t", "&Copy", "&Paste", "Delete", "Select All"})
         EXPECT_FALSE(items.join('|').contains(QLatin1String(english))) << english;
+}
+
+// Port 138 refused and pings impossible are each told once, on stderr with the command
+// that allows them and in the notice strip, where the notices share the room without
+// running into each other. A second copy, which leaves the LAN to the first, says
+// nothing about the port.
+TEST_F(MonitorDlgTest, MissingPrivilegesAreToldOnceOnStderrAndInTheNoticeStrip) {
+    WithoutEffectiveCapability noLowPorts(CAP_NET_BIND_SERVICE);
+    if (const int fd = BindSharedUdpPort(138); fd >= 0 || errno != EACCES) {
+        if (fd >= 0) ::close(fd);
+        GTEST_SKIP() << "port 138 is open to this process without the capability";
+    }
+    static int pingAsked = 0;
+    const auto withoutPrivileges = [](MonitorOptions& o) {
+        o.receiveLanMessages = true;
+        o.icmpEchoAllowed = [] { return ++pingAsked < 0; };
+    };
+    testing::internal::CaptureStderr();
+    {
+        TestMonitorDlg second(false, withoutPrivileges);
+        ASSERT_TRUE(second.Initialize());
+        EXPECT_EQ(second.Messaging().lanPortNotice, nullptr);
+    }
+    EXPECT_EQ(Count(testing::internal::GetCapturedStderr(), "port 138"), 0u);
+
+    testing::internal::CaptureStderr();
+    TestMonitorDlg dlg(kWithMailslot, withoutPrivileges);
+    ASSERT_TRUE(dlg.Initialize());
+    // A result other than a failure asks nothing; each failure would.
+    dlg.Friends().ping->hwnd = dlg.Handle();
+    for (const char* result : {"7ms", PING_FAILED, PING_FAILED}) dlg.Handle().PostMessage(WM_PING_RESULT, 0, result);
+    ProcessEventsFor(50);
+    dlg.OnClose();  // no tray on this platform: the third notice
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(pingAsked, 1);
+
+    EXPECT_EQ(Count(err, "no notification area"), 1u) << err;
+    EXPECT_EQ(Count(err, "Messenger messages from other computers cannot arrive"), 1u) << err;
+    EXPECT_EQ(Count(err, "every ping shows \"실패\""), 1u) << err;
+    EXPECT_EQ(Count(err, "setcap cap_net_bind_service,cap_net_raw=ep " +
+                             QCoreApplication::applicationFilePath().toStdString()),
+              2u)
+        << err;
+    EXPECT_EQ(dlg.findChildren<QLabel*>(QStringLiteral("pingNotice")).size(), 1u);
+    QLabel* port = dlg.Messaging().lanPortNotice;
+    QLabel* ping = dlg.Friends().pingNotice;
+    QLabel* noTray = dlg.findChild<QLabel*>(QStringLiteral("noTrayNotice"));
+    ASSERT_TRUE(port && ping && noTray);
+    EXPECT_EQ(port->text(), QStringLiteral("다른 컴퓨터의 메신저 메시지 수신 불가: cap_net_bind_service 권한 필요"));
+    EXPECT_EQ(ping->text(), QStringLiteral("Ping은 모두 \"실패\": cap_net_raw 권한 필요"));
+    EXPECT_TRUE(ping->toolTip().contains(QStringLiteral("ping_group_range")));
+
+    // In the order they came, inside the strip; the last one is cut short to fit, and its
+    // tooltip holds the whole text.
+    const QRect strip = Pixels(dlg, 7, 3, 369, 11);
+    const QLabel* notices[] = {port, ping, noTray};
+    for (const QLabel* n : notices) {
+        EXPECT_FALSE(n->isHidden());
+        EXPECT_TRUE(strip.contains(n->geometry())) << n->objectName().toStdString();
+        EXPECT_LE(n->fontMetrics().horizontalAdvance(n->text()), n->width()) << n->objectName().toStdString();
+    }
+    EXPECT_LT(port->geometry().right(), ping->x());
+    EXPECT_LT(ping->geometry().right(), noTray->x());
+    EXPECT_TRUE(noTray->text().endsWith(QChar(0x2026))) << noTray->text().toStdString();
+    EXPECT_TRUE(noTray->toolTip().startsWith(QStringLiteral("알림 영역(트레이)이 없어 창을 숨기지 않고 최소화합니다.")));
 }
