@@ -58,3 +58,18 @@ void ChildProcess::Stop() {
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
 }
+
+bool StartWithOneRetry(std::optional<ChildProcess>& child, const std::function<void()>& start,
+                       const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        child.reset();
+        start();
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (true) {
+            if (ready()) return true;
+            if (std::chrono::steady_clock::now() >= end || !child || !child->Running()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    return false;
+}

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,3 +28,10 @@ public:
 private:
     pid_t pid_ = -1;
 };
+
+// Starts a program with `start` (which emplaces `child`) and waits up to `limit` for
+// `ready`; one that ends or is not ready by then is stopped and started once more. The
+// desktop tests' X server, window manager and panel can each take many seconds to come
+// up on a loaded machine, and now and then one does not come up at all.
+bool StartWithOneRetry(std::optional<ChildProcess>& child, const std::function<void()>& start,
+                       const std::function<bool()>& ready, std::chrono::milliseconds limit = std::chrono::seconds(30));

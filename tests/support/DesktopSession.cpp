@@ -98,7 +98,7 @@ std::string StartAndReadLine(std::optional<ChildProcess>& child,
     ::close(fds[1]);
     std::string line;
     pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0) {
+    while (::poll(&p, 1, 30000) > 0) {
         char c;
         if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
         line += c;
@@ -127,14 +127,18 @@ void DesktopTest::StartDesktop() {
     std::filesystem::create_directories(artifacts);
 
     // Xvfb picks a free display and tells us its number on a pipe.
-    const std::string number = StartAndReadLine(
-        xvfb,
-        [](int fd) {
-            return std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fd), "-screen", "0",
-                                            "1024x768x24", "-nolisten", "tcp", "-noreset"};
-        },
-        dir.file("xvfb.log"));
-    ASSERT_FALSE(number.empty()) << ReadWholeFile(dir.file("xvfb.log"));
+    std::string number;
+    const auto startXvfb = [&] {
+        number = StartAndReadLine(
+            xvfb,
+            [](int fd) {
+                return std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fd), "-screen", "0",
+                                                "1024x768x24", "-nolisten", "tcp", "-noreset"};
+            },
+            dir.file("xvfb.log"));
+    };
+    ASSERT_TRUE(StartWithOneRetry(xvfb, startXvfb, [&] { return !number.empty(); }))
+        << ReadWholeFile(dir.file("xvfb.log"));
     ::setenv("DISPLAY", (":" + number).c_str(), 1);
     // The program must find the XEmbed tray, not a desktop bus of the session.
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -144,17 +148,20 @@ void DesktopTest::StartDesktop() {
     // clean exit into a failure; the project's suppressions apply unless set already.
     ::setenv("LSAN_OPTIONS", "suppressions=" TOLVARA_SOURCE_DIR "/scripts/lsan.supp:print_suppressions=0", 0);
 
-    wm.emplace(std::vector<std::string>{"openbox", "--sm-disable"}, "", dir.file("openbox.log"));
-    ASSERT_TRUE(WaitFor([] {
-        return Shell("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos;
-    })) << ReadWholeFile(dir.file("openbox.log"));
+    ASSERT_TRUE(StartWithOneRetry(
+        wm, [&] { wm.emplace(std::vector<std::string>{"openbox", "--sm-disable"}, "", dir.file("openbox.log")); },
+        [] { return Shell("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; }))
+        << ReadWholeFile(dir.file("openbox.log"));
 
-    tray.emplace(std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel",
-                                          "--width", "120", "--heighttype", "pixel", "--height", "32",
-                                          "--transparent", "false"},
-                 "", dir.file("trayer.log"));
-    // A loaded machine can take a while to map the panel.
-    ASSERT_TRUE(WaitFor([] { return Viewable(FindWindow("panel")); }, 20000ms))
+    ASSERT_TRUE(StartWithOneRetry(
+        tray,
+        [&] {
+            tray.emplace(std::vector<std::string>{"trayer", "--edge", "bottom", "--align", "right", "--widthtype",
+                                                  "pixel", "--width", "120", "--heighttype", "pixel", "--height",
+                                                  "32", "--transparent", "false"},
+                         "", dir.file("trayer.log"));
+        },
+        [] { return Viewable(FindWindow("panel")); }))
         << ReadWholeFile(dir.file("trayer.log"));
     std::filesystem::create_directories(dir.file("work"));
     // The channel by which a second start finds this copy is the test's own.
@@ -170,9 +177,10 @@ void DesktopTest::StartProgram(const std::vector<std::string>& env) {
     }
     program.emplace(std::vector<std::string>{std::string(TOLVARA_BIN_DIR) + "/tolvara"}, dir.file("work"),
                     dir.file("tolvara.log"), env);
-    ASSERT_TRUE(WaitFor([&] { return Viewable(main = FindWindow("Tolvara v1.0 Beta")); }, 15000ms))
+    ASSERT_TRUE(WaitFor([&] { return Viewable(main = FindWindow("Tolvara v1.0 Beta")); }, 30000ms))
         << ReadWholeFile(dir.file("tolvara.log"));
-    ASSERT_TRUE(WaitFor([&] { return !(icon = FindTrayIcon()).empty(); })) << Shell("xwininfo -root -tree");
+    ASSERT_TRUE(WaitFor([&] { return !(icon = FindTrayIcon()).empty(); }, 30000ms))
+        << Shell("xwininfo -root -tree");
     ASSERT_TRUE(Popups().empty());
 }
 
