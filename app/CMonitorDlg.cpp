@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QShortcut>
 #include <QTreeWidget>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -241,9 +242,21 @@ QLabel* CMonitorDlg::ShowMissingPrivilege(const char* name, const QString& text,
     return ShowNotice(name, text, detail);
 }
 
+bool CMonitorDlg::InSight() const {
+    return isVisible() && !isMinimized() && (!windowHandle() || windowHandle()->isExposed());
+}
+
 void CMonitorDlg::ShowWindow() {
-    if (isMinimized()) showNormal();
-    else show();
+    if (isMinimized()) {
+        showNormal();
+    } else if (isVisible() && !InSight()) {
+        // "Show desktop" unmaps the window without minimising it; mapped anew, it is
+        // the window the user asked for and the desktop is left.
+        hide();
+        show();
+    } else {
+        show();
+    }
 }
 
 namespace {

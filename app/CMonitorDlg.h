@@ -193,6 +193,8 @@ private:
     // Hides the window, or minimises it where the desktop has no notification area.
     void HideWindow();
     void ShowWindow();
+    // Shown and not minimised, nor covered or taken off the screen by the window manager.
+    bool InSight() const;
     void ShowSystemMenu(QPoint screenPos);
     void ShowAlarm(const QString& line);
     void ShowAlarmBox(const QString& line);

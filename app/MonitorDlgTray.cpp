@@ -49,8 +49,9 @@ int CMonitorDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CMonitorDlg::BringWindowBack() {
-    // A window manager may have minimised the window, minimise box or not.
-    if (windowVisible_ != 1 || isMinimized()) {
+    // A window manager may have minimised the window, minimise box or not, or taken
+    // it off the screen to show the desktop.
+    if (windowVisible_ != 1 || !InSight()) {
         windowVisible_ = 1;
         ShowWindow();
     }

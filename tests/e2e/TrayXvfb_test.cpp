@@ -1,11 +1,12 @@
 // The real program on a virtual X display with a window manager (openbox) and a
 // notification-area host (trayer): the tray icon is embedded, its right click opens the
 // tray menu, also while a modal window is open, its left click brings a hidden or
-// minimised window back, the exit item ends the process, and F1 or a click on the
-// picture opens the About box. A second start from the menu and a second opening of a
-// dialog bring the first forward. Screenshots of the main window, the settings dialog,
-// the About box, an alarm box and the tray menu are kept in the build folder's
-// artifacts/ for people to look at.
+// minimised window back and one the desktop was shown over, the exit item ends the
+// process, and F1 or a click on the picture opens the About box. A second start from
+// the menu and a second opening of a dialog bring the first forward. Screenshots of the
+// main window, the settings dialog, the About box, an alarm box, the tray menu and the
+// screen after "show desktop" are kept in the build folder's artifacts/ for people to
+// look at.
 #include <cstdlib>
 #include <regex>
 #include <thread>
@@ -73,6 +74,17 @@ TEST_F(TrayXvfb, IconMenuHideAndShowAndExit) {
     std::this_thread::sleep_for(500ms);  // a user's click comes after the program has seen it
     ClickOn(icon, 1);
     EXPECT_TRUE(WaitFor([&] { return Viewable(main); }));
+    MouseAway();
+
+    // "Show desktop" (openbox's Super+D) takes the window off the screen without
+    // minimising it; a left click brings it back as well.
+    Focus(main);
+    Key("super+d");
+    ASSERT_TRUE(WaitFor([&] { return !Viewable(main); }));
+    std::this_thread::sleep_for(500ms);
+    ClickOn(icon, 1);
+    EXPECT_TRUE(WaitFor([&] { return Viewable(main); }));
+    EXPECT_TRUE(Screenshot("root", "after-show-desktop.png"));
     MouseAway();
 
     // The menu's last item ends the program cleanly.
