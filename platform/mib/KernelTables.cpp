@@ -219,7 +219,22 @@ struct ProcLine {
     uint8_t remote[16];
     uint16_t remotePort;
     unsigned state;
+    uint32_t inode;  // 0 when the line does not give one
 };
+
+// The inode: the sixth field after the state (queues, timer, retransmits, uid,
+// time-out come first).
+uint32_t ParseInode(const char* p, const char* end) {
+    for (int field = 0; field < 6; ++field) {
+        while (p < end && *p == ' ') ++p;
+        if (field == 5) break;
+        while (p < end && *p != ' ') ++p;
+    }
+    uint64_t value = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9' && p - start < 10) value = value * 10 + static_cast<uint64_t>(*p++ - '0');
+    return p > start && value <= UINT32_MAX && (p == end || *p == ' ') ? static_cast<uint32_t>(value) : 0;
+}
 
 // Calls onLine(const ProcLine&) for every well-formed row of a /proc/net table.
 template <typename OnLine>
@@ -248,6 +263,7 @@ bool ParseProcTable(const char* path, bool ipv6, OnLine onLine) {
         }
         if (ok) {
             line.state = state;
+            line.inode = ParseInode(q, lineEnd);
             onLine(line);
         }
         p = lineEnd + 1;
@@ -331,37 +347,85 @@ bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
     });
 }
 
-}  // namespace
+Socket SocketOf(uint8_t family, const uint8_t* local, uint16_t localPort, const uint8_t* remote,
+                uint16_t remotePort, unsigned state, uint32_t inode) {
+    Socket s{};
+    const size_t length = family == AF_INET6 ? 16 : 4;
+    s.family = family;
+    s.kernelState = static_cast<uint8_t>(state);
+    s.v6only = -1;
+    std::memcpy(s.local, local, length);
+    std::memcpy(s.remote, remote, length);
+    s.localPort = localPort;
+    s.remotePort = remotePort;
+    s.inode = inode;
+    return s;
+}
 
-int32_t TcpConnStateFromKernel(unsigned kernelState) {
-    // Index: kernel state (include/net/tcp_states.h); value: tcpConnState.
-    static const int32_t map[13] = {
-        0,   // unused
-        5,   // ESTABLISHED
-        3,   // SYN_SENT
-        4,   // SYN_RECV
-        6,   // FIN_WAIT1
-        7,   // FIN_WAIT2
-        11,  // TIME_WAIT
-        1,   // CLOSE
-        8,   // CLOSE_WAIT
-        9,   // LAST_ACK
-        2,   // LISTEN
-        10,  // CLOSING
-        4,   // NEW_SYN_RECV: a request socket still in the handshake
-    };
-    return kernelState < 13 ? map[kernelState] : 0;
+Socket SocketOf(const inet_diag_msg& m, const nlmsghdr& h) {
+    Socket s = SocketOf(m.idiag_family, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
+                        reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state,
+                        m.idiag_inode);
+    s.ifindex = m.id.idiag_if;
+    if (m.idiag_family == AF_INET6) s.v6only = static_cast<int8_t>(V6OnlyOf(h));
+    return s;
+}
+
+bool ReadSocketFamily(Source source, uint8_t protocol, bool ipv6, std::vector<Socket>& out) {
+    const size_t before = out.size();
+    const uint8_t family = ipv6 ? AF_INET6 : AF_INET;
+    if (source == Source::Netlink) {
+        auto message = MakeDump<inet_diag_req_v2>(SOCK_DIAG_BY_FAMILY);
+        message.request.sdiag_family = family;
+        message.request.sdiag_protocol = protocol;
+        message.request.idiag_states = kDumpStates;
+        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
+            if (m.idiag_family == family) out.push_back(SocketOf(m, h));
+        });
+        if (ok) return true;
+        out.resize(before);
+    }
+    const char* path = protocol == IPPROTO_TCP ? (ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp")
+                                               : (ipv6 ? "/proc/net/udp6" : "/proc/net/udp");
+    return ParseProcTable(path, ipv6, [&](const ProcLine& l) {
+        out.push_back(SocketOf(family, l.local, l.localPort, l.remote, l.remotePort, l.state, l.inode));
+    });
 }
 
 // Both families in one pass over the kernel's TCP hash tables: a dump's cost is
 // mostly that pass, whatever the number of sockets it reports.
-bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
-    const size_t before = out.size();
+template <typename OnSocket>
+bool DumpTcpBothFamilies(OnSocket onSocket) {
     auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
     message.request.idiag_family = AF_INET;  // ignored: this request covers every family
     message.request.idiag_states = kDumpStates;
-    bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
-        if (m.idiag_family != AF_INET && m.idiag_family != AF_INET6) return;
+    return DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
+        if (m.idiag_family == AF_INET || m.idiag_family == AF_INET6) onSocket(m, h);
+    });
+}
+
+bool ReadSockets(Source source, uint8_t protocol, std::vector<Socket>& out) {
+    if (!ReadSocketFamily(source, protocol, false, out)) return false;
+    ReadSocketFamily(source, protocol, true, out);  // no IPv6 on this kernel: nothing to add
+    return true;
+}
+
+}  // namespace
+
+bool ReadTcpSockets(Source source, std::vector<Socket>& out) {
+    if (source == Source::Netlink) {
+        const size_t before = out.size();
+        if (DumpTcpBothFamilies([&](const inet_diag_msg& m, const nlmsghdr& h) { out.push_back(SocketOf(m, h)); }))
+            return true;
+        out.resize(before);
+    }
+    return ReadSockets(source, IPPROTO_TCP, out);
+}
+bool ReadUdpSockets(Source source, std::vector<Socket>& out) { return ReadSockets(source, IPPROTO_UDP, out); }
+
+bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
+    const size_t before = out.size();
+    bool ok = DumpTcpBothFamilies([&](const inet_diag_msg& m, const nlmsghdr& h) {
         const bool ipv6 = m.idiag_family == AF_INET6;
         AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
                reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state, ipv6,

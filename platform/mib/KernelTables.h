@@ -38,7 +38,46 @@ enum class Source {
 bool ReadTcpTable(Source source, std::vector<TcpConn>& out);
 bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out);
 
+// One socket of either family as the kernel reports it, for the tables that carry
+// both families and the owning process.
+struct Socket {
+    uint8_t family;       // AF_INET or AF_INET6
+    uint8_t kernelState;  // the kernel's TCP state number (UDP: 1 connected, 7 not)
+    int8_t v6only;        // IPv6 sockets: 1 or 0, -1 when the kernel does not say
+    uint8_t local[16];    // network byte order; an IPv4 address in the first 4 bytes
+    uint8_t remote[16];
+    uint16_t localPort;
+    uint16_t remotePort;
+    uint32_t ifindex;     // the interface the socket is bound to, 0 for none
+    uint32_t inode;       // 0 for sockets no descriptor holds (TIME_WAIT, requests)
+
+    bool operator==(const Socket&) const = default;
+};
+
+// Append every TCP (or UDP) socket of both families. False when the IPv4 sockets could
+// not be read at all. The /proc reader cannot tell interface or IPV6_V6ONLY.
+bool ReadTcpSockets(Source source, std::vector<Socket>& out);
+bool ReadUdpSockets(Source source, std::vector<Socket>& out);
+
 // tcpConnState for a kernel TCP state number; 0 for states the MIB has no row for.
-int32_t TcpConnStateFromKernel(unsigned kernelState);
+inline int32_t TcpConnStateFromKernel(unsigned kernelState) {
+    // Index: kernel state (include/net/tcp_states.h); value: tcpConnState.
+    static const int32_t map[13] = {
+        0,   // unused
+        5,   // ESTABLISHED
+        3,   // SYN_SENT
+        4,   // SYN_RECV
+        6,   // FIN_WAIT1
+        7,   // FIN_WAIT2
+        11,  // TIME_WAIT
+        1,   // CLOSE
+        8,   // CLOSE_WAIT
+        9,   // LAST_ACK
+        2,   // LISTEN
+        10,  // CLOSING
+        4,   // NEW_SYN_RECV: a request socket still in the handshake
+    };
+    return kernelState < 13 ? map[kernelState] : 0;
+}
 
 }  // namespace mib

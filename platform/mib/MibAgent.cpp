@@ -1,5 +1,8 @@
 // The MIB-II extension agent: tcpConnTable (1.3.6.1.2.1.6.13) and udpTable
-// (1.3.6.1.2.1.7.5) served from the kernel's IPv4 tables.
+// (1.3.6.1.2.1.7.5) served from the kernel's IPv4 tables; beside them their
+// successors of both families with the owning process, tcpConnectionTable (6.19),
+// tcpListenerTable (6.20) and udpEndpointTable (7.7), and hrSWRunTable
+// (1.3.6.1.2.1.25.4.2) naming the processes those report.
 //
 // A table read costs far more than a request, and a client walks a table with two
 // requests per row, so each table is served from a sorted snapshot. A snapshot is
@@ -14,6 +17,7 @@
 // names the cursor's row costs one comparison, any other a binary search.
 #include "platform/SnmpTypes.h"
 #include "platform/mib/KernelTables.h"
+#include "platform/mib/SocketOwners.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +27,7 @@
 #include <ctime>
 #include <initializer_list>
 #include <mutex>
+#include <netinet/in.h>
 #include <vector>
 
 #define MIB_EXPORT extern "C" __attribute__((visibility("default")))
@@ -48,24 +53,12 @@ struct Clock {
 };
 constexpr auto kMaxSnapshotAge = std::chrono::seconds(1);
 
-constexpr uint32_t kEntryLength = 9;  // table prefix plus the entry's ".1"
-constexpr uint32_t kMaxInstance = 10;
-constexpr uint32_t kMaxNameLength = kEntryLength + 1 + kMaxInstance;
+constexpr uint32_t kMaxEntryLength = 10;  // table prefix plus the entry's ".1"
+// A udpEndpointTable instance: two link-local addresses with their zones (1 + 1 + 20
+// and a port each), and the socket's inode.
+constexpr uint32_t kMaxInstance = 47;
+constexpr uint32_t kMaxNameLength = kMaxEntryLength + 1 + kMaxInstance;
 constexpr size_t kNoRow = SIZE_MAX;
-
-// One row: its instance sub-identifiers and, for TCP, tcpConnState.
-struct Row {
-    uint32_t inst[kMaxInstance];
-    int32_t state;
-    // The instance packed into two numbers (bytes and ports fit), which sort in the
-    // same order as the sub-identifiers, only faster.
-    uint64_t key[2];
-};
-
-uint64_t PackEndpoint(const uint32_t* ids) {
-    return (uint64_t{ids[0]} << 40) | (uint64_t{ids[1]} << 32) | (uint64_t{ids[2]} << 24) |
-           (uint64_t{ids[3]} << 16) | uint64_t{ids[4]};
-}
 
 // The sub-identifiers after a name's column number.
 struct Instance {
@@ -73,44 +66,80 @@ struct Instance {
     uint32_t length;
 };
 
-// Reads a table's rows in MIB order, one row per instance. Leaves the rows untouched,
-// with rebuilt false, when the kernel's dump is the one they were built from.
-using Loader = bool (*)(std::vector<Row>& rows, bool& rebuilt);
-
-struct Table {
-    Table(std::initializer_list<uint32_t> entryIds, uint32_t columnCount, uint32_t instance, Loader loader)
-        : columns(columnCount), instanceLength(instance), load(loader) {
-        std::copy(entryIds.begin(), entryIds.end(), entry);
+// Lexicographic order of OIDs: a proper prefix sorts before its extensions.
+int CompareIds(const uint32_t* a, uint32_t aLength, const uint32_t* b, uint32_t bLength) {
+    uint32_t n = std::min(aLength, bLength);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     }
+    if (aLength == bLength) return 0;
+    return aLength < bLength ? -1 : 1;
+}
 
-    Instance InstanceOf(size_t row) const { return {rows[row].inst, instanceLength}; }
+// One table of the view: its entry's name, its readable columns and a snapshot of its
+// rows in OID order.
+struct Table {
+    Table(std::initializer_list<uint32_t> entryIds, std::initializer_list<uint32_t> readable)
+        : entryLength(static_cast<uint32_t>(entryIds.size())), columnCount(static_cast<uint32_t>(readable.size())) {
+        std::copy(entryIds.begin(), entryIds.end(), entry);
+        std::copy(readable.begin(), readable.end(), columns);
+    }
+    virtual ~Table() = default;
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
 
-    uint32_t entry[kEntryLength];
-    uint32_t columns;
-    uint32_t instanceLength;
-    Loader load;
+    virtual size_t Size() const = 0;
+    virtual Instance InstanceOf(size_t row) const = 0;
+    // Reads the rows anew; leaves them untouched, with rebuilt false, when the kernel's
+    // dump is the one they were built from. False when the table cannot be read.
+    virtual bool Load(Clock::time_point now, bool& rebuilt) = 0;
+    virtual void Clear() = 0;
+    // The value of a readable column of a row; false when memory runs out.
+    virtual bool Value(uint32_t column, size_t row, AsnAny& value) = 0;
 
-    std::vector<Row> rows;
+    uint32_t entry[kMaxEntryLength];
+    uint32_t entryLength;
+    uint32_t columns[5];  // ascending
+    uint32_t columnCount;
+
     bool loaded = false;
     size_t cursor = kNoRow;  // the row answered last, a hint checked before use
     Clock::time_point readAt{};
     Clock::time_point lastWalkAt{};
 };
 
-void SetAddress(uint32_t* ids, const uint8_t bytes[4]) {
-    for (int i = 0; i < 4; ++i) ids[i] = bytes[i];
+bool Refresh(Table& t, Clock::time_point now) {
+    bool rebuilt = true;
+    if (!t.Load(now, rebuilt)) {
+        t.Clear();
+        t.loaded = false;
+        t.cursor = kNoRow;
+        return false;
+    }
+    if (rebuilt) t.cursor = kNoRow;
+    t.loaded = true;
+    t.readAt = now;
+    return true;
 }
 
-bool InstanceLess(const Row& a, const Row& b) {
-    return a.key[0] != b.key[0] ? a.key[0] < b.key[0] : a.key[1] < b.key[1];
+// A block handed to the caller, who frees it with SnmpUtilMemFree (free). Every byte of
+// it is written here, so it needs no clearing, and plain malloc serves small blocks
+// faster than calloc does: a walk takes two for every row.
+void* CallerBlock(size_t bytes) { return std::malloc(bytes); }
+
+bool SetOctets(AsnAny& value, uint8_t type, const void* bytes, size_t length) {
+    auto* block = static_cast<uint8_t*>(CallerBlock(std::max<size_t>(length, 1)));
+    if (block == nullptr) return false;
+    if (length > 0) std::memcpy(block, bytes, length);
+    value.asnType = type;
+    value.asnValue.string = AsnOctetString{block, static_cast<uint32_t>(length), 1};
+    return true;
 }
 
-bool InstanceEqual(const Row& a, const Row& b) {
-    return a.key[0] == b.key[0] && a.key[1] == b.key[1];
+void SetInteger(AsnAny& value, int32_t number) {
+    value.asnType = ASN_INTEGER;
+    value.asnValue.number = number;
 }
-
-// A TIME_WAIT leftover and a live socket can share one 4-tuple; the live one wins.
-int DuplicateRank(const Row& r) { return r.state == 11 ? 1 : 0; }
 
 // The dumps the rows were built from (guarded by gLock, like the tables): a new dump
 // equal to its table's is the common case, and compares far faster than it sorts.
@@ -133,76 +162,416 @@ bool ReadDump(Dumps<Kernel>& d, bool (*read)(mib::Source, std::vector<Kernel>&),
     return true;
 }
 
-bool LoadTcp(std::vector<Row>& rows, bool& rebuilt) {
-    static Dumps<mib::TcpConn> dumps;
-    if (!ReadDump(dumps, mib::ReadTcpTable, rebuilt)) return false;
-    if (!rebuilt) return true;
-    rows.clear();
-    rows.reserve(dumps.built.size());
-    for (const auto& c : dumps.built) {
-        Row r{};
-        SetAddress(r.inst, c.local);
-        r.inst[4] = c.localPort;
-        SetAddress(r.inst + 5, c.remote);
-        r.inst[9] = c.remotePort;
-        r.state = c.state;
-        r.key[0] = PackEndpoint(r.inst);
-        r.key[1] = PackEndpoint(r.inst + 5);
-        rows.push_back(r);
+// ---- tcpConnTable and udpTable: IPv4 only, fixed-length instances --------------
+
+// One row: its instance sub-identifiers and, for TCP, tcpConnState.
+struct Row {
+    uint32_t inst[10];
+    int32_t state;
+    // The instance packed into two numbers (bytes and ports fit), which sort in the
+    // same order as the sub-identifiers, only faster.
+    uint64_t key[2];
+};
+
+uint64_t PackEndpoint(const uint32_t* ids) {
+    return (uint64_t{ids[0]} << 40) | (uint64_t{ids[1]} << 32) | (uint64_t{ids[2]} << 24) |
+           (uint64_t{ids[3]} << 16) | uint64_t{ids[4]};
+}
+
+void SetAddress(uint32_t* ids, const uint8_t bytes[4]) {
+    for (int i = 0; i < 4; ++i) ids[i] = bytes[i];
+}
+
+bool InstanceLess(const Row& a, const Row& b) {
+    return a.key[0] != b.key[0] ? a.key[0] < b.key[0] : a.key[1] < b.key[1];
+}
+
+bool InstanceEqual(const Row& a, const Row& b) {
+    return a.key[0] == b.key[0] && a.key[1] == b.key[1];
+}
+
+// A TIME_WAIT leftover and a live socket can share one 4-tuple; the live one wins.
+int DuplicateRank(int32_t state) { return state == 11 ? 1 : 0; }
+
+struct ClassicTable : Table {
+    ClassicTable(std::initializer_list<uint32_t> entryIds, std::initializer_list<uint32_t> readable,
+                 uint32_t instance)
+        : Table(entryIds, readable), instanceLength(instance) {}
+    size_t Size() const override { return rows.size(); }
+    Instance InstanceOf(size_t row) const override { return {rows[row].inst, instanceLength}; }
+    void Clear() override { rows.clear(); }
+
+    // The row's address at ids[at..at+3] as an IpAddress.
+    bool Address(const Row& r, int at, AsnAny& value) const {
+        uint8_t bytes[4];
+        for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(r.inst[at + i]);
+        return SetOctets(value, ASN_IPADDRESS, bytes, 4);
     }
-    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        if (a.key[0] != b.key[0]) return a.key[0] < b.key[0];
-        if (a.key[1] != b.key[1]) return a.key[1] < b.key[1];
-        return DuplicateRank(a) < DuplicateRank(b);
-    });
-    rows.erase(std::unique(rows.begin(), rows.end(), InstanceEqual), rows.end());
+
+    uint32_t instanceLength;
+    std::vector<Row> rows;
+};
+
+struct TcpConnTable : ClassicTable {
+    TcpConnTable() : ClassicTable({1, 3, 6, 1, 2, 1, 6, 13, 1}, {1, 2, 3, 4, 5}, 10) {}
+
+    bool Load(Clock::time_point, bool& rebuilt) override {
+        if (!ReadDump(dumps, mib::ReadTcpTable, rebuilt)) return false;
+        if (!rebuilt) return true;
+        rows.clear();
+        rows.reserve(dumps.built.size());
+        for (const auto& c : dumps.built) {
+            Row r{};
+            SetAddress(r.inst, c.local);
+            r.inst[4] = c.localPort;
+            SetAddress(r.inst + 5, c.remote);
+            r.inst[9] = c.remotePort;
+            r.state = c.state;
+            r.key[0] = PackEndpoint(r.inst);
+            r.key[1] = PackEndpoint(r.inst + 5);
+            rows.push_back(r);
+        }
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+            if (a.key[0] != b.key[0]) return a.key[0] < b.key[0];
+            if (a.key[1] != b.key[1]) return a.key[1] < b.key[1];
+            return DuplicateRank(a.state) < DuplicateRank(b.state);
+        });
+        rows.erase(std::unique(rows.begin(), rows.end(), InstanceEqual), rows.end());
+        return true;
+    }
+
+    bool Value(uint32_t column, size_t row, AsnAny& value) override {
+        const Row& r = rows[row];
+        switch (column) {
+        case 1: SetInteger(value, r.state); return true;
+        case 2: return Address(r, 0, value);
+        case 3: SetInteger(value, static_cast<int32_t>(r.inst[4])); return true;
+        case 4: return Address(r, 5, value);
+        default: SetInteger(value, static_cast<int32_t>(r.inst[9])); return true;
+        }
+    }
+
+    Dumps<mib::TcpConn> dumps;
+};
+
+struct UdpTable : ClassicTable {
+    UdpTable() : ClassicTable({1, 3, 6, 1, 2, 1, 7, 5, 1}, {1, 2}, 5) {}
+
+    bool Load(Clock::time_point, bool& rebuilt) override {
+        if (!ReadDump(dumps, mib::ReadUdpTable, rebuilt)) return false;
+        if (!rebuilt) return true;
+        rows.clear();
+        rows.reserve(dumps.built.size());
+        for (const auto& e : dumps.built) {
+            Row r{};
+            SetAddress(r.inst, e.local);
+            r.inst[4] = e.localPort;
+            r.key[0] = PackEndpoint(r.inst);
+            rows.push_back(r);
+        }
+        std::sort(rows.begin(), rows.end(), InstanceLess);
+        rows.erase(std::unique(rows.begin(), rows.end(), InstanceEqual), rows.end());
+        return true;
+    }
+
+    bool Value(uint32_t column, size_t row, AsnAny& value) override {
+        const Row& r = rows[row];
+        if (column == 1) return Address(r, 0, value);
+        SetInteger(value, static_cast<int32_t>(r.inst[4]));
+        return true;
+    }
+
+    Dumps<mib::UdpEndpoint> dumps;
+};
+
+// ---- tcpConnectionTable, tcpListenerTable, udpEndpointTable: both families -------
+
+// InetAddressType values.
+constexpr uint32_t kUnknown = 0, kIpv4 = 1, kIpv6 = 2, kIpv6z = 4;
+
+bool AllZero(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (bytes[i] != 0) return false;
+    }
     return true;
 }
 
-bool LoadUdp(std::vector<Row>& rows, bool& rebuilt) {
-    static Dumps<mib::UdpEndpoint> dumps;
-    if (!ReadDump(dumps, mib::ReadUdpTable, rebuilt)) return false;
-    if (!rebuilt) return true;
-    rows.clear();
-    rows.reserve(dumps.built.size());
-    for (const auto& e : dumps.built) {
-        Row r{};
-        SetAddress(r.inst, e.local);
-        r.inst[4] = e.localPort;
-        r.key[0] = PackEndpoint(r.inst);
-        rows.push_back(r);
+// An address as index sub-identifiers (type, length, bytes); returns how many. The
+// IPv4 a mapped address carries is an ipv4 address; a link-local one needs its zone;
+// an address that stands for "any", in either family, is written by the caller.
+uint32_t EncodeAddress(const mib::Socket& s, const uint8_t* a, uint32_t* ids) {
+    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    uint32_t n = 0;
+    const bool v6 = s.family == AF_INET6;
+    if (!v6 || std::memcmp(a, kMapped, sizeof kMapped) == 0) {
+        const uint8_t* v4 = v6 ? a + 12 : a;
+        ids[n++] = kIpv4;
+        ids[n++] = 4;
+        for (int i = 0; i < 4; ++i) ids[n++] = v4[i];
+        return n;
     }
-    std::sort(rows.begin(), rows.end(), InstanceLess);
-    rows.erase(std::unique(rows.begin(), rows.end(), InstanceEqual), rows.end());
-    return true;
+    const bool linkLocal = a[0] == 0xfe && (a[1] & 0xc0) == 0x80;
+    const bool zoned = linkLocal && s.ifindex != 0;
+    ids[n++] = zoned ? kIpv6z : kIpv6;
+    ids[n++] = zoned ? 20 : 16;
+    for (int i = 0; i < 16; ++i) ids[n++] = a[i];
+    if (zoned) {
+        for (int shift = 24; shift >= 0; shift -= 8) ids[n++] = (s.ifindex >> shift) & 0xff;
+    }
+    return n;
 }
+
+// A local address: a dual-stack socket's :: takes both families, so it has no type.
+uint32_t EncodeLocal(const mib::Socket& s, uint32_t* ids) {
+    uint32_t n = 0;
+    if (s.family == AF_INET6 && s.v6only == 0 && AllZero(s.local, 16)) {
+        ids[n++] = kUnknown;
+        ids[n++] = 0;
+    } else {
+        n = EncodeAddress(s, s.local, ids);
+    }
+    ids[n++] = s.localPort;
+    return n;
+}
+
+// One row of a table of either family: its instance, its state and its socket.
+struct WideRow {
+    uint32_t ids[kMaxInstance];
+    uint32_t length;
+    int32_t state;   // tcpConnectionState; unused elsewhere
+    uint32_t inode;  // 0 when no descriptor holds the socket
+    uint32_t pid;    // 0 when there is none or it cannot be seen
+};
+
+enum class Kind { Connections, Listeners, Udp };
+
+// The kernel's LISTEN state number.
+constexpr uint8_t kKernelListen = 10;
+
+// A table read again within this time from another's dump of the same sockets takes
+// that dump: a client walking tcpConnectionTable walks tcpListenerTable next.
+constexpr auto kSiblingDumpAge = std::chrono::milliseconds(500);
+
+// The TCP sockets, read once for both TCP tables.
+struct TcpSockets {
+    Dumps<mib::Socket> dumps;
+    Clock::time_point readAt{};
+    uint64_t reads = 0;       // counts dumps read
+    uint64_t generation = 0;  // counts dumps that differ from the one before
+    bool ok = false;
+};
+TcpSockets gTcpSockets;
+
+struct SocketTable : Table {
+    SocketTable(std::initializer_list<uint32_t> entryIds, std::initializer_list<uint32_t> readable, Kind k)
+        : Table(entryIds, readable), kind(k) {}
+
+    size_t Size() const override { return rows.size(); }
+    Instance InstanceOf(size_t row) const override { return {rows[row].ids, rows[row].length}; }
+    void Clear() override {
+        rows.clear();
+        builtFrom = 0;
+    }
+
+    // The socket dump this table is built from; changed false when it is the one before.
+    const std::vector<mib::Socket>* Dump(Clock::time_point now, bool& changed) {
+        if (kind == Kind::Udp) {
+            if (!ReadDump(udpDumps, mib::ReadUdpSockets, changed)) return nullptr;
+            return &udpDumps.built;
+        }
+        TcpSockets& tcp = gTcpSockets;
+        // The other TCP table's dump is taken when it is fresh and this table has not
+        // yet been built from it.
+        const bool shared = tcp.ok && now - tcp.readAt <= kSiblingDumpAge && usedRead != tcp.reads;
+        if (!shared) {
+            bool differs = true;
+            tcp.ok = ReadDump(tcp.dumps, mib::ReadTcpSockets, differs);
+            if (!tcp.ok) return nullptr;
+            tcp.readAt = now;
+            ++tcp.reads;
+            if (differs) ++tcp.generation;
+        }
+        usedRead = tcp.reads;
+        changed = builtFrom != tcp.generation;
+        builtFrom = tcp.generation;
+        return &tcp.dumps.built;
+    }
+
+    bool Load(Clock::time_point now, bool& rebuilt) override {
+        ownersKnown = false;  // a socket's holder can change while the dump stays the same
+        const std::vector<mib::Socket>* dump = Dump(now, rebuilt);
+        if (dump == nullptr) return false;
+        if (!rebuilt) return true;
+        Build(*dump);
+        return true;
+    }
+
+    void Build(const std::vector<mib::Socket>& dump) {
+        staging.clear();
+        staging.reserve(dump.size());
+        for (const mib::Socket& s : dump) {
+            WideRow r;
+            r.inode = s.inode;
+            r.pid = 0;
+            r.state = mib::TcpConnStateFromKernel(s.kernelState);
+            uint32_t n = 0;
+            if (kind == Kind::Listeners) {
+                if (s.kernelState != kKernelListen) continue;
+                n = EncodeLocal(s, r.ids);
+            } else if (kind == Kind::Connections) {
+                if (r.state == 0 || s.kernelState == kKernelListen) continue;
+                n = EncodeLocal(s, r.ids);
+                n += EncodeAddress(s, s.remote, r.ids + n);
+                r.ids[n++] = s.remotePort;
+            } else {
+                n = EncodeLocal(s, r.ids);
+                // No remote: an unconnected socket takes datagrams from anywhere.
+                if (s.remotePort == 0 && AllZero(s.remote, s.family == AF_INET6 ? 16 : 4)) {
+                    r.ids[n++] = kUnknown;
+                    r.ids[n++] = 0;
+                } else {
+                    n += EncodeAddress(s, s.remote, r.ids + n);
+                }
+                r.ids[n++] = s.remotePort;
+                r.ids[n++] = s.inode;  // sockets sharing an address and port are told apart so
+            }
+            r.length = n;
+            staging.push_back(r);
+        }
+        // Sorted by index so the rows themselves move once; a live socket ahead of a
+        // TIME_WAIT leftover of the same instance, and of sockets sharing a listening
+        // address, the oldest.
+        order.resize(staging.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+        std::sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) {
+            const WideRow& a = staging[x];
+            const WideRow& b = staging[y];
+            const int c = CompareIds(a.ids, a.length, b.ids, b.length);
+            if (c != 0) return c < 0;
+            if (DuplicateRank(a.state) != DuplicateRank(b.state)) return DuplicateRank(a.state) < DuplicateRank(b.state);
+            return a.inode < b.inode;
+        });
+        rows.clear();
+        rows.reserve(order.size());
+        for (uint32_t i : order) {
+            const WideRow& r = staging[i];
+            if (!rows.empty() && CompareIds(rows.back().ids, rows.back().length, r.ids, r.length) == 0) continue;
+            rows.push_back(r);
+        }
+    }
+
+    // The holders of the snapshot's sockets, looked up once per snapshot and only when
+    // a client asks for them.
+    void FindOwners() {
+        if (ownersKnown) return;
+        ownersKnown = true;
+        inodes.resize(rows.size());
+        pids.resize(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) inodes[i] = rows[i].inode;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
+        mib::FindSocketOwners(inodes.data(), pids.data(), rows.size(), ms);
+        for (size_t i = 0; i < rows.size(); ++i) rows[i].pid = pids[i];
+    }
+
+    bool Value(uint32_t column, size_t row, AsnAny& value) override {
+        if (kind == Kind::Connections && column == 7) {
+            SetInteger(value, rows[row].state);
+            return true;
+        }
+        FindOwners();
+        value.asnType = ASN_GAUGE32;
+        value.asnValue.gauge = rows[row].pid;
+        return true;
+    }
+
+    Kind kind;
+    std::vector<WideRow> rows;
+    bool ownersKnown = false;
+    uint64_t builtFrom = 0, usedRead = 0;
+    Dumps<mib::Socket> udpDumps;
+    // Reused from build to build.
+    std::vector<WideRow> staging;
+    std::vector<uint32_t> order, inodes, pids;
+};
+
+// ---- hrSWRunTable: the processes the socket tables name --------------------------
+
+struct ProcessRow {
+    uint32_t pid;
+    bool read;  // name and path read (at the first request for either)
+    uint8_t nameLength;
+    uint8_t pathLength;
+    char name[64];   // hrSWRunName: at most 64 octets
+    char path[128];  // hrSWRunPath: at most 128
+};
+
+struct ProcessTable : Table {
+    ProcessTable(std::initializer_list<SocketTable*> sources)
+        : Table({1, 3, 6, 1, 2, 1, 25, 4, 2, 1}, {2, 4}), socketTables(sources) {}
+
+    size_t Size() const override { return rows.size(); }
+    Instance InstanceOf(size_t row) const override { return {&rows[row].pid, 1}; }
+    void Clear() override { rows.clear(); }
+
+    bool Load(Clock::time_point now, bool& rebuilt) override {
+        found.clear();
+        for (SocketTable* t : socketTables) {
+            if ((!t->loaded || now - t->readAt > kMaxSnapshotAge) && !Refresh(*t, now)) return false;
+            t->FindOwners();
+            for (const WideRow& r : t->rows) {
+                if (r.pid != 0) found.push_back(r.pid);
+            }
+        }
+        std::sort(found.begin(), found.end());
+        found.erase(std::unique(found.begin(), found.end()), found.end());
+        rebuilt = found.size() != rows.size() ||
+                  !std::equal(found.begin(), found.end(), rows.begin(),
+                              [](uint32_t pid, const ProcessRow& r) { return pid == r.pid; });
+        if (!rebuilt) {
+            for (ProcessRow& r : rows) r.read = false;  // a process may exec another program
+            return true;
+        }
+        rows.resize(found.size());
+        for (size_t i = 0; i < found.size(); ++i) {
+            rows[i].pid = found[i];
+            rows[i].read = false;
+        }
+        return true;
+    }
+
+    bool Value(uint32_t column, size_t row, AsnAny& value) override {
+        ProcessRow& r = rows[row];
+        if (!r.read) {
+            r.read = true;
+            r.nameLength = static_cast<uint8_t>(mib::ReadProcessName(r.pid, r.name, sizeof r.name));
+            r.pathLength = static_cast<uint8_t>(mib::ReadProcessPath(r.pid, r.path, sizeof r.path));
+        }
+        return column == 2 ? SetOctets(value, ASN_OCTETSTRING, r.name, r.nameLength)
+                           : SetOctets(value, ASN_OCTETSTRING, r.path, r.pathLength);
+    }
+
+    std::vector<SocketTable*> socketTables;
+    std::vector<ProcessRow> rows;
+    std::vector<uint32_t> found;
+};
 
 std::mutex gLock;
-Table gTables[] = {
-    {{1, 3, 6, 1, 2, 1, 6, 13, 1}, 5, 10, LoadTcp},
-    {{1, 3, 6, 1, 2, 1, 7, 5, 1}, 2, 5, LoadUdp},
-};
-constexpr int kTcp = 0;
+TcpConnTable gTcpConnTable;
+SocketTable gTcpConnectionTable({1, 3, 6, 1, 2, 1, 6, 19, 1}, {7, 8}, Kind::Connections);
+SocketTable gTcpListenerTable({1, 3, 6, 1, 2, 1, 6, 20, 1}, {4}, Kind::Listeners);
+UdpTable gUdpTable;
+SocketTable gUdpEndpointTable({1, 3, 6, 1, 2, 1, 7, 7, 1}, {8}, Kind::Udp);
+ProcessTable gProcessTable({&gTcpConnectionTable, &gTcpListenerTable, &gUdpEndpointTable});
 
-// The subtree of both tables, handed back as the supported view. Static: the caller
+// In OID order, as GETNEXT goes from one to the next.
+Table* const gTables[] = {&gTcpConnTable, &gTcpConnectionTable, &gTcpListenerTable,
+                          &gUdpTable,     &gUdpEndpointTable,   &gProcessTable};
+
+// The subtree of every table, handed back as the supported view. Static: the caller
 // never frees it.
 uint32_t gViewIds[] = {1, 3, 6, 1, 2, 1};
 
-bool Refresh(Table& t, Clock::time_point now) {
-    bool rebuilt = true;
-    if (!t.load(t.rows, rebuilt)) {
-        t.rows.clear();
-        t.loaded = false;
-        t.cursor = kNoRow;
-        return false;
-    }
-    if (rebuilt) t.cursor = kNoRow;
-    t.loaded = true;
-    t.readAt = now;
-    return true;
-}
-
-// One object of the view: a table, a column (1-based) and a row of its snapshot.
+// One object of the view: a table, a column and a row of its snapshot.
 struct Object {
     Table* table;
     uint32_t column;
@@ -211,24 +580,19 @@ struct Object {
 
 enum class Found { Yes, No, Failed };
 
-// Lexicographic order of OIDs: a proper prefix sorts before its extensions.
-int CompareIds(const uint32_t* a, uint32_t aLength, const uint32_t* b, uint32_t bLength) {
-    uint32_t n = std::min(aLength, bLength);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-    }
-    if (aLength == bLength) return 0;
-    return aLength < bLength ? -1 : 1;
-}
-
 bool SameInstance(Instance a, const uint32_t* ids, uint32_t length) {
     return a.length == length && std::equal(ids, ids + length, a.ids);
 }
 
-// The first row whose instance follows ids (rows.size() when none does).
+// The first row whose instance follows ids (Size() when none does). A walk names the
+// row answered last, or, asking two columns of a row at once, the row before it.
 size_t RowAfter(const Table& t, const uint32_t* ids, uint32_t length) {
-    if (t.cursor < t.rows.size() && SameInstance(t.InstanceOf(t.cursor), ids, length)) return t.cursor + 1;
-    size_t low = 0, high = t.rows.size();
+    const size_t size = t.Size();
+    if (t.cursor < size) {
+        if (SameInstance(t.InstanceOf(t.cursor), ids, length)) return t.cursor + 1;
+        if (t.cursor > 0 && SameInstance(t.InstanceOf(t.cursor - 1), ids, length)) return t.cursor;
+    }
+    size_t low = 0, high = size;
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
         const Instance m = t.InstanceOf(middle);
@@ -240,41 +604,46 @@ size_t RowAfter(const Table& t, const uint32_t* ids, uint32_t length) {
 
 // The row whose instance is ids, or kNoRow.
 size_t RowAt(const Table& t, const uint32_t* ids, uint32_t length) {
-    if (t.cursor < t.rows.size() && SameInstance(t.InstanceOf(t.cursor), ids, length)) return t.cursor;
-    size_t low = 0, high = t.rows.size();
+    const size_t size = t.Size();
+    if (t.cursor < size && SameInstance(t.InstanceOf(t.cursor), ids, length)) return t.cursor;
+    size_t low = 0, high = size;
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
         const Instance m = t.InstanceOf(middle);
         if (CompareIds(m.ids, m.length, ids, length) < 0) low = middle + 1;
         else high = middle;
     }
-    return low < t.rows.size() && SameInstance(t.InstanceOf(low), ids, length) ? low : kNoRow;
+    return low < size && SameInstance(t.InstanceOf(low), ids, length) ? low : kNoRow;
 }
 
 // The first object of the view after name.
 Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& out) {
     const uint32_t length = name.ids != nullptr ? name.idLength : 0;
-    for (Table& t : gTables) {
-        uint32_t firstColumn = 1;
-        const uint32_t* instance = nullptr;  // continue after this instance in firstColumn
+    for (Table* table : gTables) {
+        Table& t = *table;
+        const uint32_t entryLength = t.entryLength;
+        uint32_t next = 0;                   // index of the first column to look in
+        const uint32_t* instance = nullptr;  // continue after this instance in that column
         uint32_t instanceLength = 0;
         bool startsWalk = false;
 
-        uint32_t common = std::min(length, kEntryLength);
+        uint32_t common = std::min(length, entryLength);
         int c = CompareIds(name.ids, common, t.entry, common);
         if (c > 0) continue;  // the whole table lies before name
-        if (c < 0 || length <= kEntryLength) {
+        if (c < 0 || length <= entryLength) {
             startsWalk = true;
         } else {
-            uint32_t column = name.ids[kEntryLength];
-            if (column == 0) {
+            const uint32_t column = name.ids[entryLength];
+            if (column < t.columns[0]) {
                 startsWalk = true;
-            } else if (column > t.columns) {
+            } else if (column > t.columns[t.columnCount - 1]) {
                 continue;
             } else {
-                firstColumn = column;
-                instance = name.ids + kEntryLength + 1;
-                instanceLength = length - kEntryLength - 1;
+                while (t.columns[next] < column) ++next;
+                if (t.columns[next] == column) {
+                    instance = name.ids + entryLength + 1;
+                    instanceLength = length - entryLength - 1;
+                }
             }
         }
 
@@ -282,18 +651,18 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
             if (!Refresh(t, now)) return Found::Failed;
         }
         t.lastWalkAt = now;
-        if (t.rows.empty()) continue;
+        if (t.Size() == 0) continue;
 
         if (instance != nullptr && instanceLength > 0) {
             const size_t row = RowAfter(t, instance, instanceLength);
-            if (row < t.rows.size()) {
-                out = {&t, firstColumn, row};
+            if (row < t.Size()) {
+                out = {&t, t.columns[next], row};
                 return Found::Yes;
             }
-            ++firstColumn;  // past the column's last row: the next column starts over
+            ++next;  // past the column's last row: the next column starts over
         }
-        if (firstColumn <= t.columns) {
-            out = {&t, firstColumn, 0};
+        if (next < t.columnCount) {
+            out = {&t, t.columns[next], 0};
             return Found::Yes;
         }
     }
@@ -303,57 +672,24 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
 // The object that name names exactly.
 Found FindExact(const AsnObjectIdentifier& name, Clock::time_point now, Object& out) {
     if (name.ids == nullptr) return Found::No;
-    for (Table& t : gTables) {
-        if (name.idLength != kEntryLength + 1 + t.instanceLength) continue;
-        if (!std::equal(t.entry, t.entry + kEntryLength, name.ids)) continue;
-        uint32_t column = name.ids[kEntryLength];
-        if (column < 1 || column > t.columns) return Found::No;
+    for (Table* table : gTables) {
+        Table& t = *table;
+        if (name.idLength <= t.entryLength + 1) continue;
+        if (!std::equal(t.entry, t.entry + t.entryLength, name.ids)) continue;
+        const uint32_t column = name.ids[t.entryLength];
+        if (std::find(t.columns, t.columns + t.columnCount, column) == t.columns + t.columnCount) return Found::No;
 
         // A GET inside a walk keeps to the walk's snapshot, however old it gets.
         bool stale = now - t.readAt > kMaxSnapshotAge && now - t.lastWalkAt > kMaxSnapshotAge;
         if (!t.loaded || stale) {
             if (!Refresh(t, now)) return Found::Failed;
         }
-        const size_t row = RowAt(t, name.ids + kEntryLength + 1, name.idLength - kEntryLength - 1);
+        const size_t row = RowAt(t, name.ids + t.entryLength + 1, name.idLength - t.entryLength - 1);
         if (row == kNoRow) return Found::No;
         out = {&t, column, row};
         return Found::Yes;
     }
     return Found::No;
-}
-
-// A block handed to the caller, who frees it with SnmpUtilMemFree (free). Every byte of
-// it is written here, so it needs no clearing, and plain malloc serves small blocks
-// faster than calloc does: a walk takes two for every row.
-void* CallerBlock(size_t bytes) { return std::malloc(bytes); }
-
-// The value of an object, written into value; false when memory runs out.
-bool MakeValue(const Object& o, AsnAny& value) {
-    const Row& r = o.table->rows[o.row];
-    int addressAt = -1;
-    value = AsnAny{};
-    if (o.table == &gTables[kTcp]) {
-        switch (o.column) {
-        case 1: value.asnType = ASN_INTEGER; value.asnValue.number = r.state; break;
-        case 2: addressAt = 0; break;
-        case 3: value.asnType = ASN_INTEGER; value.asnValue.number = static_cast<int32_t>(r.inst[4]); break;
-        case 4: addressAt = 5; break;
-        default: value.asnType = ASN_INTEGER; value.asnValue.number = static_cast<int32_t>(r.inst[9]); break;
-        }
-    } else if (o.column == 1) {
-        addressAt = 0;
-    } else {
-        value.asnType = ASN_INTEGER;
-        value.asnValue.number = static_cast<int32_t>(r.inst[4]);
-    }
-    if (addressAt >= 0) {
-        auto* bytes = static_cast<uint8_t*>(CallerBlock(4));
-        if (bytes == nullptr) return false;
-        for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(r.inst[addressAt + i]);
-        value.asnType = ASN_IPADDRESS;
-        value.asnValue.address = AsnOctetString{bytes, 4, 1};
-    }
-    return true;
 }
 
 // What one binding is answered with, held until every binding has its answer.
@@ -367,10 +703,10 @@ struct Answer {
 void WriteName(const Object& o, Answer& a) {
     const Table& t = *o.table;
     const Instance instance = t.InstanceOf(o.row);
-    std::copy(t.entry, t.entry + kEntryLength, a.name);
-    a.name[kEntryLength] = o.column;
-    std::copy(instance.ids, instance.ids + instance.length, a.name + kEntryLength + 1);
-    a.nameLength = kEntryLength + 1 + instance.length;
+    std::copy(t.entry, t.entry + t.entryLength, a.name);
+    a.name[t.entryLength] = o.column;
+    std::copy(instance.ids, instance.ids + instance.length, a.name + t.entryLength + 1);
+    a.nameLength = t.entryLength + 1 + instance.length;
 }
 
 // Reused from query to query (under gLock), so answering allocates only what the
@@ -435,7 +771,7 @@ MIB_EXPORT int32_t SnmpExtensionQuery(uint8_t pduType, SnmpVarBindList* varBinds
         Answer& a = answers[i];
         Object o{};
         Found f = pduType == SNMP_PDU_GETNEXT ? FindNext(vb.name, now, o) : FindExact(vb.name, now, o);
-        bool made = f == Found::Yes && MakeValue(o, a.value);
+        bool made = f == Found::Yes && o.table->Value(o.column, o.row, a.value);
         if (made) {
             o.table->cursor = o.row;
             if (pduType == SNMP_PDU_GETNEXT) {

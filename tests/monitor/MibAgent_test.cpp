@@ -363,25 +363,30 @@ TEST_P(MibAgentTest, AnswersGetAndGetNextWithTheRequestSemantics) {
     for (auto& b : two) Release(b);
 
     // Past the end of the view.
-    SetName(one[0], {1, 3, 6, 1, 2, 1, 7, 5, 1, 2, 255, 255, 255, 255, 65535});
+    SetName(one[0], {1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 4, 0xffffffffu});
     ASSERT_TRUE(lib.Query(SNMP_PDU_GETNEXT, one, status, index));
     EXPECT_EQ(SNMP_ERRORSTATUS_NOSUCHNAME, status);
     EXPECT_EQ(1, index);
     Release(one[0]);
-    SetName(one[0], {1, 3, 6, 1, 2, 1, 8});
+    SetName(one[0], {1, 3, 6, 1, 2, 1, 26});
     ASSERT_TRUE(lib.Query(SNMP_PDU_GETNEXT, one, status, index));
     EXPECT_EQ(SNMP_ERRORSTATUS_NOSUCHNAME, status);
     Release(one[0]);
 
-    // The last tcpConnRemPort is followed by the first udpLocalAddress.
-    auto tcp = lib.Walk(kTcpConnTable);
-    ASSERT_FALSE(tcp.empty());
-    SetName(one[0], tcp.back().name);
-    ASSERT_TRUE(lib.Query(SNMP_PDU_GETNEXT, one, status, index));
-    EXPECT_EQ(0, status);
-    EXPECT_TRUE(Under(Oid(one[0].name.ids, one[0].name.ids + one[0].name.idLength), {1, 3, 6, 1, 2, 1, 7, 5, 1, 1}));
-    EXPECT_EQ(ASN_IPADDRESS, one[0].value.asnType);
-    Release(one[0]);
+    // The last tcpConnRemPort is followed by the first tcpConnectionState, and the last
+    // udpLocalPort by the first udpEndpointProcess.
+    auto expectAfter = [&](const Oid& table, const Oid& column, uint8_t type) {
+        auto walked = lib.Walk(table);
+        ASSERT_FALSE(walked.empty());
+        SetName(one[0], walked.back().name);
+        ASSERT_TRUE(lib.Query(SNMP_PDU_GETNEXT, one, status, index));
+        EXPECT_EQ(0, status);
+        EXPECT_TRUE(Under(Oid(one[0].name.ids, one[0].name.ids + one[0].name.idLength), column));
+        EXPECT_EQ(type, one[0].value.asnType);
+        Release(one[0]);
+    };
+    expectAfter(kTcpConnTable, {1, 3, 6, 1, 2, 1, 6, 19, 1, 7}, ASN_INTEGER);
+    expectAfter(kUdpTable, {1, 3, 6, 1, 2, 1, 7, 7, 1, 8}, ASN_GAUGE32);
 }
 
 TEST_P(MibAgentTest, GetsAfterAWalkStepKeepToTheWalksSnapshot) {

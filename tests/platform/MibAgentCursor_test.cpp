@@ -11,6 +11,7 @@
 
 #include "platform/SnmpTypes.h"
 #include "platform/mib/KernelTables.h"
+#include "platform/mib/SocketOwners.h"
 
 extern "C" int32_t SnmpExtensionQuery(uint8_t pduType, SnmpVarBindList* varBinds, AsnInteger32* errorStatus,
                                       AsnInteger32* errorIndex);
@@ -23,6 +24,11 @@ std::vector<mib::UdpEndpoint> gUdp;
 namespace mib {
 bool ReadTcpTable(Source, std::vector<TcpConn>& out) { return out.insert(out.end(), gTcp.begin(), gTcp.end()), true; }
 bool ReadUdpTable(Source, std::vector<UdpEndpoint>& out) { return out.insert(out.end(), gUdp.begin(), gUdp.end()), true; }
+bool ReadTcpSockets(Source, std::vector<Socket>&) { return true; }
+bool ReadUdpSockets(Source, std::vector<Socket>&) { return true; }
+void FindSocketOwners(const uint32_t*, uint32_t* pids, size_t count, int64_t) { std::fill(pids, pids + count, 0); }
+size_t ReadProcessName(uint32_t, char*, size_t) { return 0; }
+size_t ReadProcessPath(uint32_t, char*, size_t) { return 0; }
 }  // namespace mib
 
 namespace {

@@ -1,0 +1,250 @@
+#include "platform/mib/SocketOwners.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mib {
+namespace {
+
+// A process id or descriptor number: decimal digits only, no sign, no leading zero.
+bool ParseNumber(const char* text, uint32_t& value) {
+    if (text[0] < '1' || text[0] > '9') return text[0] == '0' && text[1] == '\0' ? (value = 0, true) : false;
+    uint64_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || p - text >= 10) return false;
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (v > UINT32_MAX) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// The inode of a descriptor link's target "socket:[INODE]"; false for anything else.
+bool SocketInode(const char* target, size_t length, uint32_t& inode) {
+    static constexpr char kPrefix[] = "socket:[";
+    constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+    if (length < kPrefixLength + 2 || length > kPrefixLength + 11 || target[length - 1] != ']') return false;
+    if (std::memcmp(target, kPrefix, kPrefixLength) != 0) return false;
+    char digits[12];
+    const size_t n = length - kPrefixLength - 1;
+    std::memcpy(digits, target + kPrefixLength, n);
+    digits[n] = '\0';
+    return ParseNumber(digits, inode) && inode != 0;
+}
+
+// Closes a folder stream on every path out.
+struct Folder {
+    explicit Folder(int fd) : dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
+        if (dir == nullptr && fd >= 0) ::close(fd);
+    }
+    ~Folder() { if (dir != nullptr) ::closedir(dir); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    DIR* dir;
+};
+
+// At most capacity bytes of a small /proc file; -1 when it cannot be read.
+ssize_t ReadSmallFile(int at, const char* path, char* out, size_t capacity) {
+    const int fd = ::openat(at, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return -1;
+    size_t used = 0;
+    while (used < capacity) {
+        const ssize_t got = ::read(fd, out + used, capacity - used);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        used += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    return static_cast<ssize_t>(used);
+}
+
+int OpenProcRoot(const char* root) { return ::open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+}  // namespace
+
+SocketOwners::SocketOwners(const char* procRoot)
+    : procFd_(OpenProcRoot(procRoot)), lastFullScanMs_(INT64_MIN / 2) {}
+
+SocketOwners::~SocketOwners() {
+    if (procFd_ >= 0) ::close(procFd_);
+}
+
+bool SocketOwners::Alive(uint32_t pid) {
+    auto it = processes_.find(pid);
+    if (it != processes_.end() && it->second.aliveCall == calls_) return true;
+    char name[16];
+    std::snprintf(name, sizeof name, "%u", pid);
+    struct stat st;
+    if (::fstatat(procFd_, name, &st, 0) != 0) {
+        if (it != processes_.end()) processes_.erase(it);
+        return false;
+    }
+    if (it != processes_.end()) it->second.aliveCall = calls_;
+    return true;
+}
+
+void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
+    ++calls_;
+    bool missing = false;
+    for (size_t i = 0; i < count; ++i) {
+        pids[i] = 0;
+        if (inodes[i] == 0) continue;
+        auto it = owners_.find(inodes[i]);
+        if (it == owners_.end()) {
+            missing = true;
+            continue;
+        }
+        Owner& o = it->second;
+        o.askedMs = nowMs;
+        if (o.pid != 0 && !Alive(o.pid)) {
+            // Its opener has gone; the socket may live on in a child or a receiver.
+            owners_.erase(it);
+            missing = true;
+        } else if (o.pid == 0 && nowMs - o.checkedMs >= kFullScanMs) {
+            missing = true;
+        } else {
+            pids[i] = o.pid;
+        }
+    }
+    if (procFd_ < 0 || !missing) return;
+
+    Search(nowMs, false);
+    bool stillMissing = false;
+    for (size_t i = 0; i < count && !stillMissing; ++i) {
+        auto it = inodes[i] != 0 ? owners_.find(inodes[i]) : owners_.end();
+        stillMissing = inodes[i] != 0 && (it == owners_.end() || it->second.pid == 0);
+    }
+    // A descriptor closed and another opened leave the count as it was: such a socket
+    // is found by reading every process, which is done seldom.
+    if (stillMissing && nowMs - lastFullScanMs_ >= kFullScanMs) {
+        Search(nowMs, true);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (inodes[i] == 0) continue;
+        auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, nowMs, nowMs});
+        Owner& o = it->second;
+        if (!added && o.pid == 0) o.checkedMs = nowMs;
+        o.askedMs = nowMs;
+        pids[i] = o.pid;
+    }
+    Prune(nowMs);
+}
+
+void SocketOwners::Search(int64_t nowMs, bool everyProcess) {
+    const int fd = ::dup(procFd_);
+    if (fd < 0) return;
+    Folder proc(fd);
+    if (proc.dir == nullptr) return;
+    ::rewinddir(proc.dir);
+    const uint64_t pass = ++work_.passes;
+    if (everyProcess) lastFullScanMs_ = nowMs;
+    char path[32];
+    while (const dirent* entry = ::readdir(proc.dir)) {
+        uint32_t pid;
+        if (!ParseNumber(entry->d_name, pid) || pid == 0) continue;
+        std::snprintf(path, sizeof path, "%u/fd", pid);
+        struct stat st;
+        if (::fstatat(procFd_, path, &st, 0) != 0) continue;  // gone, or not ours to see
+        Process& p = processes_[pid];
+        p.seenPass = pass;
+        p.aliveCall = calls_;
+        bool read = everyProcess || st.st_size != p.fdSize;
+        // Kernels that do not count descriptors there report 0.
+        if (st.st_size == 0) read = everyProcess || p.fdSize < 0 || nowMs - p.readMs >= kFullScanMs;
+        if (!read) continue;
+        p.fdSize = st.st_size;
+        p.readMs = nowMs;
+        ReadProcess(pid, nowMs);
+    }
+    for (auto it = processes_.begin(); it != processes_.end();) {
+        it = it->second.seenPass == pass ? std::next(it) : processes_.erase(it);
+    }
+}
+
+void SocketOwners::ReadProcess(uint32_t pid, int64_t nowMs) {
+    char path[32];
+    std::snprintf(path, sizeof path, "%u/fd", pid);
+    Folder fds(::openat(procFd_, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fds.dir == nullptr) return;  // another user's, or gone
+    ++work_.processReads;
+    const int at = ::dirfd(fds.dir);
+    char target[32];
+    while (const dirent* entry = ::readdir(fds.dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const ssize_t n = ::readlinkat(at, entry->d_name, target, sizeof target);
+        ++work_.links;
+        uint32_t inode;
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof target || !SocketInode(target, static_cast<size_t>(n), inode))
+            continue;
+        // A socket two processes share (a forked server) keeps the holder found first.
+        auto [it, added] = owners_.try_emplace(inode, Owner{pid, nowMs, nowMs});
+        if (!added && (it->second.pid == 0 || it->second.pid == pid)) it->second = Owner{pid, nowMs, it->second.askedMs};
+    }
+}
+
+// Forgets sockets nobody has asked about for a while: gone, or never of interest
+// (a process's descriptors include its Unix sockets).
+void SocketOwners::Prune(int64_t nowMs) {
+    constexpr int64_t kForgetMs = 30000;
+    if (nowMs - lastPruneMs_ < kForgetMs / 3) return;
+    lastPruneMs_ = nowMs;
+    for (auto it = owners_.begin(); it != owners_.end();) {
+        it = nowMs - it->second.askedMs > kForgetMs ? owners_.erase(it) : std::next(it);
+    }
+}
+
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
+    static std::mutex lock;
+    static SocketOwners owners;
+    std::lock_guard<std::mutex> hold(lock);
+    owners.Find(inodes, pids, count, nowMs);
+}
+
+size_t ReadProcessName(uint32_t pid, char* out, size_t capacity) {
+    char path[32], text[4096];
+    std::snprintf(path, sizeof path, "/proc/%u/status", pid);
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path, text, sizeof text);
+    if (n <= 0) return 0;
+    static constexpr char kName[] = "Name:";
+    const char* end = text + n;
+    for (const char* line = text; line < end;) {
+        const char* lineEnd = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
+        if (lineEnd == nullptr) lineEnd = end;
+        if (static_cast<size_t>(lineEnd - line) >= sizeof kName - 1 && std::memcmp(line, kName, sizeof kName - 1) == 0) {
+            const char* value = line + sizeof kName - 1;
+            while (value < lineEnd && (*value == '\t' || *value == ' ')) ++value;
+            const size_t length = std::min(static_cast<size_t>(lineEnd - value), capacity);
+            std::memcpy(out, value, length);
+            return length;
+        }
+        line = lineEnd + 1;
+    }
+    return 0;
+}
+
+size_t ReadProcessPath(uint32_t pid, char* out, size_t capacity) {
+    char path[32], text[4096];
+    std::snprintf(path, sizeof path, "/proc/%u/exe", pid);
+    ssize_t n = ::readlink(path, text, sizeof text);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof text) {
+        // Another user's executable cannot be followed; its command line can be read.
+        std::snprintf(path, sizeof path, "/proc/%u/cmdline", pid);
+        n = ReadSmallFile(AT_FDCWD, path, text, sizeof text);
+        if (n <= 0) return 0;
+        n = static_cast<ssize_t>(strnlen(text, static_cast<size_t>(n)));
+        if (n == static_cast<ssize_t>(sizeof text)) return 0;  // the first word did not fit the read
+    }
+    // A cut path would name another file: none rather than that.
+    if (static_cast<size_t>(n) > capacity) return 0;
+    std::memcpy(out, text, static_cast<size_t>(n));
+    return static_cast<size_t>(n);
+}
+
+}  // namespace mib

@@ -1,0 +1,74 @@
+#pragma once
+// Which process holds a socket. The kernel names only the socket's inode; the process
+// is found among the "socket:[INODE]" links in /proc/PID/fd. Reading every process's
+// links costs a microsecond or two a descriptor, too much for every refresh of a busy
+// desktop, so what was found is kept by inode and only what is new is looked for:
+// processes whose descriptor count changed (st_size of /proc/PID/fd) are read again,
+// and all of them at most every few seconds. Everything under /proc is read as
+// untrusted input: bounded, and parsed strictly.
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+
+namespace mib {
+
+class SocketOwners {
+public:
+    // How long an inode nobody could be found for is believed ownerless, and how often
+    // every process may be read whatever its descriptor count says.
+    static constexpr int64_t kFullScanMs = 3000;
+
+    explicit SocketOwners(const char* procRoot = "/proc");
+    ~SocketOwners();
+    SocketOwners(const SocketOwners&) = delete;
+    SocketOwners& operator=(const SocketOwners&) = delete;
+
+    // pids[i] = the process that holds inodes[i]; 0 for inode 0 and for a socket whose
+    // holder cannot be seen. nowMs is a monotonic clock in milliseconds.
+    void Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs);
+
+    // What the lookups cost so far, for tests and the benchmark.
+    struct Work {
+        uint64_t passes = 0;        // walks over the process list
+        uint64_t processReads = 0;  // descriptor folders read
+        uint64_t links = 0;         // descriptor links read
+    };
+    const Work& work() const { return work_; }
+
+private:
+    struct Owner {
+        uint32_t pid;      // 0: looked for and not found
+        int64_t checkedMs; // when it was found or last looked for
+        int64_t askedMs;   // when a caller last asked for it
+    };
+    struct Process {
+        int64_t fdSize = -1;     // st_size of its fd folder when last read
+        int64_t readMs = 0;
+        uint64_t seenPass = 0;   // the last pass over /proc that listed it
+        uint64_t aliveCall = 0;  // the last Find that saw it alive
+    };
+
+    bool Alive(uint32_t pid);
+    void Search(int64_t nowMs, bool everyProcess);
+    void ReadProcess(uint32_t pid, int64_t nowMs);
+    void Prune(int64_t nowMs);
+
+    int procFd_ = -1;
+    std::unordered_map<uint32_t, Owner> owners_;
+    std::unordered_map<uint32_t, Process> processes_;
+    int64_t lastFullScanMs_;
+    int64_t lastPruneMs_ = 0;
+    uint64_t calls_ = 0;
+    Work work_;
+};
+
+// The agent's one cache over /proc.
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs);
+
+// hrSWRunName (the Name: line of /proc/PID/status) and hrSWRunPath (the executable's
+// path, else the first word of its command line) of a process: the length written,
+// at most capacity; 0 when unreadable, or, for the path, when it does not fit.
+size_t ReadProcessName(uint32_t pid, char* out, size_t capacity);
+size_t ReadProcessPath(uint32_t pid, char* out, size_t capacity);
+
+}  // namespace mib
