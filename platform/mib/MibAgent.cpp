@@ -348,8 +348,8 @@ enum class Kind { Connections, Listeners, Udp };
 // The kernel's LISTEN state number.
 constexpr uint8_t kKernelListen = 10;
 
-// A table read again within this time from another's dump of the same sockets takes
-// that dump: a client walking tcpConnectionTable walks tcpListenerTable next.
+// A client walking tcpConnectionTable walks tcpListenerTable next: the listeners are
+// taken from the connections' dump when it is this fresh and they have not yet been.
 constexpr auto kSiblingDumpAge = std::chrono::milliseconds(500);
 
 // The TCP sockets, read once for both TCP tables.
@@ -357,6 +357,7 @@ struct TcpSockets {
     Dumps<mib::Socket> dumps;
     Clock::time_point readAt{};
     uint64_t reads = 0;       // counts dumps read
+    Kind readFor = Kind::Udp; // the table the last was read for
     uint64_t generation = 0;  // counts dumps that differ from the one before
     bool ok = false;
 };
@@ -380,14 +381,14 @@ struct SocketTable : Table {
             return &udpDumps.built;
         }
         TcpSockets& tcp = gTcpSockets;
-        // The other TCP table's dump is taken when it is fresh and this table has not
-        // yet been built from it.
-        const bool shared = tcp.ok && now - tcp.readAt <= kSiblingDumpAge && usedRead != tcp.reads;
+        const bool shared = kind == Kind::Listeners && tcp.ok && tcp.readFor == Kind::Connections &&
+                            now - tcp.readAt <= kSiblingDumpAge && usedRead != tcp.reads;
         if (!shared) {
             bool differs = true;
             tcp.ok = ReadDump(tcp.dumps, mib::ReadTcpSockets, differs);
             if (!tcp.ok) return nullptr;
             tcp.readAt = now;
+            tcp.readFor = kind;
             ++tcp.reads;
             if (differs) ++tcp.generation;
         }

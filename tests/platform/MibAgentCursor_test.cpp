@@ -1,11 +1,17 @@
 // The agent's answers against a plain search of the view it serves, on random tables
 // handed to it in place of the kernel's: walks as a client makes them (the row after
 // the last answer, then that row's columns) with jumps between, over dumps re-read
-// unchanged, reordered or edited.
+// unchanged, reordered or edited. The tables of both families have instances of
+// different lengths, so their order is the plain order of the names; the owner of a
+// socket is made up from its inode.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <map>
+#include <netinet/in.h>
+#include <set>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -19,16 +25,30 @@ extern "C" int32_t SnmpExtensionQuery(uint8_t pduType, SnmpVarBindList* varBinds
 namespace {
 std::vector<mib::TcpConn> gTcp;
 std::vector<mib::UdpEndpoint> gUdp;
+std::vector<mib::Socket> gTcpSockets, gUdpSockets;
+
+uint32_t OwnerOf(uint32_t inode) { return inode == 0 || inode % 5 == 0 ? 0 : 100 + inode % 7; }
+
+size_t WriteNumber(uint64_t n, char* out, size_t capacity) {
+    const std::string text = std::to_string(n);
+    return text.size() <= capacity ? (std::copy(text.begin(), text.end(), out), text.size()) : 0;
+}
 }  // namespace
 
 namespace mib {
 bool ReadTcpTable(Source, std::vector<TcpConn>& out) { return out.insert(out.end(), gTcp.begin(), gTcp.end()), true; }
 bool ReadUdpTable(Source, std::vector<UdpEndpoint>& out) { return out.insert(out.end(), gUdp.begin(), gUdp.end()), true; }
-bool ReadTcpSockets(Source, std::vector<Socket>&) { return true; }
-bool ReadUdpSockets(Source, std::vector<Socket>&) { return true; }
-void FindSocketOwners(const uint32_t*, uint32_t* pids, size_t count, int64_t) { std::fill(pids, pids + count, 0); }
-size_t ReadProcessName(uint32_t, char*, size_t) { return 0; }
-size_t ReadProcessPath(uint32_t, char*, size_t) { return 0; }
+bool ReadTcpSockets(Source, std::vector<Socket>& out) {
+    return out.insert(out.end(), gTcpSockets.begin(), gTcpSockets.end()), true;
+}
+bool ReadUdpSockets(Source, std::vector<Socket>& out) {
+    return out.insert(out.end(), gUdpSockets.begin(), gUdpSockets.end()), true;
+}
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t) {
+    std::transform(inodes, inodes + count, pids, OwnerOf);
+}
+size_t ReadProcessName(uint32_t pid, char* out, size_t capacity) { return WriteNumber(pid, out, capacity); }
+size_t ReadProcessPath(uint32_t pid, char* out, size_t capacity) { return WriteNumber(2 * pid, out, capacity); }
 }  // namespace mib
 
 namespace {
@@ -56,7 +76,69 @@ View ViewOf() {
     std::erase_if(gUdp, [&](const mib::UdpEndpoint& e) {
         return !add(7, {e.local[0], e.local[1], e.local[2], e.local[3], e.localPort}, {Number(e.local), e.localPort});
     });
+
+    // The tables of both families, for sockets with neither mapped, nor dual-stack, nor
+    // link-local addresses: an address is its type, its length and its bytes. Of
+    // sockets with one instance the view keeps a live one before one in TIME_WAIT,
+    // then the oldest (lowest inode).
+    std::map<Oid, std::pair<int, std::vector<int64_t>>> rows;  // name with column 0 -> rank, values
+    std::set<uint32_t> pids;
+    auto endpoint = [](Oid& o, const mib::Socket& s, const uint8_t* address, uint16_t port) {
+        const bool v6 = s.family == AF_INET6;
+        o.push_back(v6 ? 2 : 1), o.push_back(v6 ? 16 : 4);
+        o.insert(o.end(), address, address + (v6 ? 16 : 4));
+        o.push_back(port);
+    };
+    auto row = [&](Oid table, Oid instance, int rank, std::vector<int64_t> values) {
+        table.push_back(1), table.push_back(0);
+        table.insert(table.end(), instance.begin(), instance.end());
+        auto [it, added] = rows.try_emplace(table, rank, values);
+        if (!added && rank < it->second.first) it->second = {rank, values};
+    };
+    for (const mib::Socket& s : gTcpSockets) {
+        Oid local, remote;
+        endpoint(local, s, s.local, s.localPort);
+        endpoint(remote, s, s.remote, s.remotePort);
+        const int32_t state = mib::TcpConnStateFromKernel(s.kernelState);
+        if (state == 2) {
+            row({1, 3, 6, 1, 2, 1, 6, 20}, local, static_cast<int>(s.inode), {0, 0, 0, OwnerOf(s.inode)});
+        } else {
+            local.insert(local.end(), remote.begin(), remote.end());
+            row({1, 3, 6, 1, 2, 1, 6, 19}, local, (state == 11) * (1 << 30) + static_cast<int>(s.inode),
+                {0, 0, 0, 0, 0, 0, state, OwnerOf(s.inode)});
+        }
+    }
+    for (const mib::Socket& s : gUdpSockets) {
+        Oid instance;
+        endpoint(instance, s, s.local, s.localPort);
+        if (std::all_of(s.remote, s.remote + 16, [](uint8_t b) { return b == 0; }) && s.remotePort == 0)
+            instance.insert(instance.end(), {0, 0, 0});
+        else
+            endpoint(instance, s, s.remote, s.remotePort);
+        instance.push_back(s.inode);
+        row({1, 3, 6, 1, 2, 1, 7, 7}, instance, 0, {0, 0, 0, 0, 0, 0, 0, OwnerOf(s.inode)});
+    }
+    for (auto& [name, values] : rows) {
+        const std::vector<int64_t>& v = values.second;
+        for (size_t c = name[7] == 20 ? 3 : name[7] == 19 ? 6 : 7; c < v.size(); ++c) {
+            Oid column = name;
+            column[9] = static_cast<uint32_t>(c + 1);
+            view[column] = v[c];
+        }
+        if (v.back() != 0) pids.insert(static_cast<uint32_t>(v.back()));
+    }
+    for (uint32_t pid : pids) {
+        view[{1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 2, pid}] = pid;
+        view[{1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 4, pid}] = 2 * pid;
+    }
     return view;
+}
+
+// The entry's length and readable columns of the table a name lies in.
+std::pair<size_t, std::vector<uint32_t>> ColumnsOf(const Oid& name) {
+    if (name[6] == 25) return {10, {2, 4}};
+    if (name[6] == 6) return {9, name[7] == 13 ? std::vector<uint32_t>{1, 2, 3, 4, 5} : name[7] == 19 ? std::vector<uint32_t>{7, 8} : std::vector<uint32_t>{4}};
+    return {9, name[7] == 5 ? std::vector<uint32_t>{1, 2} : std::vector<uint32_t>{8}};
 }
 
 // One request; the names and values it came back with, or nothing when it failed.
@@ -76,7 +158,11 @@ std::vector<std::pair<Oid, int64_t>> Query(uint8_t pdu, const std::vector<Oid>& 
         const AsnAny& v = b.value;
         if (answered)
             out.emplace_back(Oid(b.name.ids, b.name.ids + b.name.idLength),
-                             v.asnType == ASN_INTEGER ? v.asnValue.number : Number(v.asnValue.address.stream));
+                             v.asnType == ASN_INTEGER   ? v.asnValue.number
+                             : v.asnType == ASN_GAUGE32 ? v.asnValue.gauge
+                             : v.asnType == ASN_OCTETSTRING
+                                 ? std::stoll(std::string(reinterpret_cast<char*>(v.asnValue.string.stream), v.asnValue.string.length))
+                                 : Number(v.asnValue.address.stream));
         SnmpUtilOidFree(&b.name);
         SnmpUtilAsnAnyFree(&b.value);
     }
@@ -101,6 +187,27 @@ TEST(MibAgentCursor, AnswersWhatAPlainSearchOfTheViewFinds) {
             gTcp.insert(gTcp.begin() + pick(gTcp.size() + 1), c);
             if (pick(3) == 0) gUdp.push_back({{byte(), byte(), byte(), byte()}, port(), false});
         }
+        for (auto* sockets : {&gTcpSockets, &gUdpSockets}) {
+            if (change == 1) std::shuffle(sockets->begin(), sockets->end(), random);
+            if (change == 3) sockets->clear();
+            for (uint32_t i = change >= 2 ? pick(3) : 0; i > 0 && !sockets->empty(); --i)
+                sockets->erase(sockets->begin() + pick(sockets->size()));
+            for (uint32_t i = change == 3 ? pick(60) : change == 2 ? 1 + pick(3) : 0; i > 0; --i) {
+                mib::Socket s{};
+                s.family = pick(2) ? AF_INET : AF_INET6;
+                s.v6only = 1;
+                const size_t length = s.family == AF_INET ? 4 : 16;
+                // IPv6 addresses from 2001:db8::/32, so none is mapped or link-local.
+                for (size_t b = 0; b < length; ++b) s.local[b] = byte(), s.remote[b] = byte();
+                if (length == 16) std::copy_n("\x20\x01\x0d\xb8", 4, s.local), std::copy_n("\x20\x01\x0d\xb8", 4, s.remote);
+                s.localPort = port();
+                s.remotePort = port();
+                if (sockets == &gUdpSockets && pick(2)) std::fill_n(s.remote, 16, 0), s.remotePort = 0;
+                s.kernelState = static_cast<uint8_t>(sockets == &gUdpSockets ? 7 : 1 + pick(12));
+                s.inode = pick(4) ? 1 + pick(400) : 0;
+                sockets->insert(sockets->begin() + pick(sockets->size() + 1), s);
+            }
+        }
         const View view = ViewOf();
         auto any = [&] { return std::next(view.begin(), pick(view.size()))->first; };
         // GETNEXT of each name: the objects that follow them, or a failure when one has none.
@@ -113,8 +220,11 @@ TEST(MibAgentCursor, AnswersWhatAPlainSearchOfTheViewFinds) {
                 EXPECT_EQ((std::pair<Oid, int64_t>(*view.upper_bound(names[i]))), got[i]) << "round " << round;
             return got.empty() ? Oid{} : got[0].first;
         };
-        next({{1, 3, 6, 1, 2, 1, 6, 13}});  // starting a walk at each table reads it anew
-        next({{1, 3, 6, 1, 2, 1, 7, 5}});
+        // Starting a walk at each table reads it anew.
+        for (const Oid& table : std::vector<Oid>{{1, 3, 6, 1, 2, 1, 6, 13}, {1, 3, 6, 1, 2, 1, 6, 19},
+                                                 {1, 3, 6, 1, 2, 1, 6, 20}, {1, 3, 6, 1, 2, 1, 7, 5},
+                                                 {1, 3, 6, 1, 2, 1, 7, 7}, {1, 3, 6, 1, 2, 1, 25, 4, 2}})
+            next({table});
 
         Oid at = {1, 3, 6, 1, 2, 1, 6, 13};
         for (int step = 0; step < 400 && !at.empty() && !HasFailure(); ++step) {
@@ -128,12 +238,72 @@ TEST(MibAgentCursor, AnswersWhatAPlainSearchOfTheViewFinds) {
             if (at.empty() || pick(2)) continue;
             Oid row = pick(6) ? at : any();  // the row's columns, or another row's
             std::vector<Oid> names;
-            for (uint32_t c = 1; c <= (row[6] == 6 ? 5u : 2u); ++c) names.push_back(row), names.back()[9] = c;
+            const auto [entry, columns] = ColumnsOf(row);
+            for (uint32_t c : columns) names.push_back(row), names.back()[entry] = c;
             const auto got = Query(SNMP_PDU_GET, names);
             ASSERT_EQ(names.size(), got.size());
             for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(view.at(names[i]), got[i].second);
         }
     }
+}
+
+mib::Socket SocketOf(const char* local, uint16_t localPort, const char* remote, uint16_t remotePort,
+                     uint8_t kernelState, int8_t v6only, uint32_t ifindex, uint32_t inode) {
+    mib::Socket s{};
+    s.family = AF_INET6;
+    inet_pton(AF_INET6, local, s.local);
+    inet_pton(AF_INET6, remote, s.remote);
+    s.localPort = localPort;
+    s.remotePort = remotePort;
+    s.kernelState = kernelState;
+    s.v6only = v6only;
+    s.ifindex = ifindex;
+    s.inode = inode;
+    return s;
+}
+
+// Every name of a subtree, walked as a client does.
+std::vector<Oid> Names(const Oid& root) {
+    std::vector<Oid> out;
+    for (Oid at = root;;) {
+        const auto got = Query(SNMP_PDU_GETNEXT, {at});
+        if (got.empty() || !std::equal(root.begin(), root.end(), got[0].first.begin())) return out;
+        at = got[0].first;
+        out.push_back(Oid(at.begin() + static_cast<long>(root.size()), at.end()));
+    }
+}
+
+TEST(MibAgentCursor, WritesAddressesOfEitherFamilyAsTheInetAddressTypesAsk) {
+    gTcp.clear(), gUdp.clear();
+    gTcpSockets = {
+        // A link-local connection: ipv6z, the interface index after the 16 bytes.
+        SocketOf("fe80::1", 5000, "fe80::2", 6000, 1, 1, 0x01020304, 7),
+        // IPv4 through a dual-stack socket: an ipv4 row.
+        SocketOf("::ffff:10.0.0.1", 5001, "::ffff:10.0.0.2", 6001, 1, 0, 0, 8),
+        // Listeners on ::, taking IPv4 too (no type, no address) and IPv6 only.
+        SocketOf("::", 80, "::", 0, 10, 0, 0, 9),
+        SocketOf("::", 81, "::", 0, 10, 1, 0, 10),
+    };
+    gUdpSockets = {
+        SocketOf("::", 53, "::", 0, 7, 0, 0, 11),                    // no remote: unknown, empty, port 0
+        SocketOf("::1", 54, "::1", 55, 1, 1, 0, 12),                 // connected
+    };
+    const Oid v6one = {2, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    auto cat = [](std::initializer_list<Oid> parts) {
+        Oid out;
+        for (const Oid& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const Oid linkLocal = cat({{4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5000},
+                               {4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3, 4, 6000}});
+    const Oid mapped = {1, 4, 10, 0, 0, 1, 5001, 1, 4, 10, 0, 0, 2, 6001};
+    EXPECT_EQ((std::vector<Oid>{cat({{7}, mapped}), cat({{7}, linkLocal}), cat({{8}, mapped}), cat({{8}, linkLocal})}),
+              Names({1, 3, 6, 1, 2, 1, 6, 19, 1}));
+    EXPECT_EQ((std::vector<Oid>{{4, 0, 0, 80}, {4, 2, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 81}}),
+              Names({1, 3, 6, 1, 2, 1, 6, 20, 1}));
+    EXPECT_EQ((std::vector<Oid>{{8, 0, 0, 53, 0, 0, 0, 11}, cat({{8}, v6one, {54}, v6one, {55, 12}})}),
+              Names({1, 3, 6, 1, 2, 1, 7, 7, 1}));
+    gTcpSockets.clear(), gUdpSockets.clear();
 }
 
 }  // namespace
