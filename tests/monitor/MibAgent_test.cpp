@@ -22,7 +22,6 @@
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -802,152 +801,50 @@ TEST(MibAgentNetSnmpTest, WalksAgreeRowForRowWithSnmpd) {
 
 // ---- the tables of both families, against net-snmp in a namespace of the test's own --
 
-const Oid kTcpConnectionTable = {1, 3, 6, 1, 2, 1, 6, 19};
-const Oid kTcpListenerTable = {1, 3, 6, 1, 2, 1, 6, 20};
-const Oid kUdpEndpointTable = {1, 3, 6, 1, 2, 1, 7, 7};
-
-sockaddr_in6 Ipv6Address(const char* text, uint16_t port) {
+Fd Ipv6Socket(int type, const char* address, uint16_t port, int v6only, bool connectTo) {
+    Fd fd(socket(AF_INET6, type, 0));
+    setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
     sockaddr_in6 a{};
     a.sin6_family = AF_INET6;
     a.sin6_port = htons(port);
-    inet_pton(AF_INET6, text, &a.sin6_addr);
-    return a;
-}
-
-// An IPv6 socket bound to the address (listening, for TCP), IPv6-only or not.
-Fd BoundIpv6(int type, const char* address, int v6only) {
-    Fd fd(socket(AF_INET6, type, 0));
-    setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
-    sockaddr_in6 a = Ipv6Address(address, 0);
-    EXPECT_EQ(0, bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
-    EXPECT_TRUE(type != SOCK_STREAM || listen(fd.get(), 4) == 0);
+    inet_pton(AF_INET6, address, &a.sin6_addr);
+    auto* at = reinterpret_cast<sockaddr*>(&a);
+    EXPECT_EQ(0, connectTo ? connect(fd.get(), at, sizeof a) : bind(fd.get(), at, sizeof a));
+    EXPECT_TRUE(type != SOCK_STREAM || connectTo || listen(fd.get(), 4) == 0);
     return fd;
 }
 
-Fd ConnectIpv6(const char* address, uint16_t port) {
-    Fd fd(socket(AF_INET6, SOCK_STREAM, 0));
-    sockaddr_in6 a = Ipv6Address(address, port);
-    EXPECT_EQ(0, connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
-    return fd;
-}
-
-// Sockets of every kind the tables tell apart, in the namespace the caller is in.
-struct BothFamilySockets {
-    BothFamilySockets() {
-        listener4 = TcpListener();
-        client4 = TcpConnect(LocalPort(listener4.get()));
-        server4 = Accept(listener4.get());
-        {  // closed by the client first: a TIME_WAIT row, which no process holds
-            Fd c = TcpConnect(LocalPort(listener4.get()));
-            Fd s = Accept(listener4.get());
-            shutdown(c.get(), SHUT_WR);
-            WaitForState(s.get(), 8 /* CLOSE_WAIT */);
-            s.reset();
-            WaitForState(c.get(), 7 /* CLOSE */);
-        }
-        listener6 = BoundIpv6(SOCK_STREAM, "::1", 1);
-        client6 = ConnectIpv6("::1", LocalPort(listener6.get()));
-        server6 = Accept(listener6.get());
-        // A dual-stack listener, and an IPv4 client it holds as ::ffff:127.0.0.1.
-        dualListener = BoundIpv6(SOCK_STREAM, "::", 0);
-        mappedClient = TcpConnect(LocalPort(dualListener.get()));
-        mappedServer = Accept(dualListener.get());
-        udpWildcard = BoundIpv6(SOCK_DGRAM, "::", 0);
-        udpConnected = UdpSocket();
-        sockaddr_in peer = Loopback(LocalPort(udpWildcard.get()));
-        EXPECT_EQ(0, connect(udpConnected.get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer));
-        for (const Fd* fd : {&listener4, &client4, &listener6, &client6, &dualListener, &mappedClient,
-                             &udpWildcard, &udpConnected}) {
-            ports.insert(LocalPort(fd->get()));
-        }
-    }
-    ~BothFamilySockets() {
-        linger abort{1, 0};
-        for (Fd* fd : {&client4, &server4, &client6, &server6, &mappedClient, &mappedServer})
-            setsockopt(fd->get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
-    BothFamilySockets(const BothFamilySockets&) = delete;
-    BothFamilySockets& operator=(const BothFamilySockets&) = delete;
-
-    Fd listener4, client4, server4, listener6, client6, server6, dualListener, mappedClient, mappedServer;
-    Fd udpWildcard, udpConnected;
-    std::set<uint32_t> ports;
-};
-
-// One endpoint of an index: its type, its address bytes and its port; where it ends.
-struct Endpoint {
-    uint32_t type;
-    Oid address;
-    uint32_t port;
-};
-
-bool ReadEndpoint(const Oid& ids, size_t& at, Endpoint& e) {
-    if (at + 2 > ids.size() || at + 2 + ids[at + 1] + 1 > ids.size()) return false;
-    e.type = ids[at];
-    e.address.assign(ids.begin() + static_cast<long>(at) + 2, ids.begin() + static_cast<long>(at + 2 + ids[at + 1]));
-    e.port = ids[at + 2 + ids[at + 1]];
-    at += 3 + ids[at + 1];
-    return true;
-}
-
-void WriteEndpoint(const Endpoint& e, Oid& out) {
-    out.push_back(e.type);
-    out.push_back(static_cast<uint32_t>(e.address.size()));
-    out.insert(out.end(), e.address.begin(), e.address.end());
-    out.push_back(e.port);
-}
-
-// What net-snmp writes otherwise than the tables' definitions ask: a mapped address
-// as ipv6 ::ffff:a.b.c.d, a dual-stack socket's address as ipv6 ::, a UDP socket's
-// missing remote as 0.0.0.0 or :: by the socket's family.
-void Normalise(Endpoint& e, bool local, bool udp, const std::set<uint32_t>& dualStackPorts) {
-    const Oid zero16(16, 0);
-    Oid mapped(10, 0);
-    mapped.push_back(0xff), mapped.push_back(0xff);
-    if (e.type == 2 && e.address.size() == 16 && std::equal(mapped.begin(), mapped.end(), e.address.begin())) {
-        e = {1, Oid(e.address.begin() + 12, e.address.end()), e.port};
-    } else if (local && e.type == 2 && e.address == zero16 && dualStackPorts.count(e.port)) {
-        e = {0, {}, e.port};
-    } else if (!local && udp && (e.address == Oid(4, 0) || e.address == zero16) && e.port == 0) {
-        e = {0, {}, 0};
-    }
-}
-
-// Rows of one column by instance, as "value"; only rows with an endpoint on one of
-// the ports. Instances are normalised when dualStackPorts is given.
-std::map<Oid, std::string> RowsOn(const std::vector<Object>& column, size_t prefix, int endpoints, bool udp,
-                                  const std::set<uint32_t>& ports, const std::set<uint32_t>* dualStackPorts) {
-    std::map<Oid, std::string> out;
+// Adds the rows of a walked column that have an endpoint on one of the ports, by name.
+// With dualStack given, net-snmp's way of writing an index is brought to the tables'
+// definitions: a mapped address is ipv4, not ipv6 ::ffff:a.b.c.d; a dual-stack
+// socket's address has no type, not ipv6 ::; an unconnected UDP socket's remote has
+// none either, not 0.0.0.0 or ::.
+void AddRows(std::map<Oid, std::string>& rows, const std::vector<Object>& column, size_t prefix, int endpoints,
+             const std::set<uint32_t>& ports, const std::set<uint32_t>* dualStack) {
     for (const Object& o : column) {
-        const Oid ids(o.name.begin() + static_cast<long>(prefix), o.name.end());
-        size_t at = 0;
-        Oid instance;
+        Oid name(o.name.begin(), o.name.begin() + static_cast<long>(prefix));
+        size_t at = prefix;
         bool ours = false;
-        for (int i = 0; i < endpoints; ++i) {
-            Endpoint e;
-            if (!ReadEndpoint(ids, at, e)) return {{o.name, "malformed instance"}};
-            if (dualStackPorts != nullptr) Normalise(e, i == 0, udp, *dualStackPorts);
-            ours = ours || ports.count(e.port);
-            WriteEndpoint(e, instance);
+        for (int i = 0; i < endpoints && at + 1 < o.name.size() && at + 2 + o.name[at + 1] < o.name.size(); ++i) {
+            uint32_t type = o.name[at];
+            Oid address(o.name.begin() + static_cast<long>(at) + 2, o.name.begin() + static_cast<long>(at + 2 + o.name[at + 1]));
+            const uint32_t port = o.name[at + 2 + address.size()];
+            at += 3 + address.size();
+            const Oid mapped = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+            const bool zero = std::all_of(address.begin(), address.end(), [](uint32_t b) { return b == 0; });
+            if (dualStack && type == 2 && address.size() == 16 && std::equal(mapped.begin(), mapped.end(), address.begin())) {
+                type = 1, address.erase(address.begin(), address.begin() + 12);
+            } else if (dualStack && zero && (i == 0 ? type == 2 && dualStack->count(port) : name[6] == 7 && port == 0)) {
+                type = 0, address.clear();
+            }
+            name.push_back(type), name.push_back(static_cast<uint32_t>(address.size()));
+            name.insert(name.end(), address.begin(), address.end());
+            name.push_back(port);
+            ours = ours || ports.count(port);
         }
-        instance.insert(instance.end(), ids.begin() + static_cast<long>(at), ids.end());
-        if (ours) out[instance] = o.value;
+        name.insert(name.end(), o.name.begin() + static_cast<long>(at), o.name.end());
+        if (ours) rows[name] = o.value;
     }
-    return out;
-}
-
-std::string Describe(const std::map<Oid, std::string>& rows) {
-    std::vector<Object> objects;
-    for (const auto& [name, value] : rows) objects.push_back({name, value});
-    return Describe(objects);
-}
-
-// Our library, loaded from a copy of its own: a fresh instance whose netlink socket is
-// made in the namespace the test is in, whatever earlier tests left loaded.
-std::string FreshLibraryCopy(const TempDir& dir) {
-    const std::string copy = dir.file("libinetmib1-copy.so");
-    std::filesystem::copy_file(LibraryPath("libinetmib1.so"), copy);
-    return copy;
 }
 
 TEST(MibAgentNetSnmpTest, TablesOfBothFamiliesAgreeWithSnmpdOnStateAndProcess) {
@@ -955,79 +852,52 @@ TEST(MibAgentNetSnmpTest, TablesOfBothFamiliesAgreeWithSnmpdOnStateAndProcess) {
     if (const std::string why = NamespaceUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
     TestNetns ns("v6");
     TestNetns::Inside inside(ns);
-    BothFamilySockets k;
+    KnownSockets k;  // IPv4, a dual-stack listener with a mapped connection, sockets on ::
+    Fd listener6 = Ipv6Socket(SOCK_STREAM, "::1", 0, 1, false);
+    Fd client6 = Ipv6Socket(SOCK_STREAM, "::1", LocalPort(listener6.get()), 1, true);
+    Fd server6 = Accept(listener6.get());
+    Fd udpConnected = UdpSocket();
+    sockaddr_in peer = Loopback(k.udpPort);
+    ASSERT_EQ(0, connect(udpConnected.get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer));
+    const std::set<uint32_t> ports = {k.port, k.clientPort, k.halfClientPort, k.closedClientPort, k.udpPort,
+                                      k.sharedPort, k.port6, k.client6Port, k.udp6Port, k.port6only,
+                                      k.udpDualPort, k.udp6onlyPort, LocalPort(listener6.get()),
+                                      LocalPort(client6.get()), LocalPort(udpConnected.get())};
+    const std::set<uint32_t> dualStack = {k.port6, k.udpDualPort};
+    // A fresh instance of our library, so its netlink socket is made in this namespace.
     TempDir libraryDir;
-    AgentLibrary ours(FreshLibraryCopy(libraryDir));
+    std::filesystem::copy_file(LibraryPath("libinetmib1.so"), libraryDir.file("copy.so"));
+    AgentLibrary ours(libraryDir.file("copy.so"));
     ASSERT_TRUE(ours.ok());
-    const std::set<uint32_t> dualStack = {LocalPort(k.dualListener.get()), LocalPort(k.udpWildcard.get())};
 
-    struct Column {
-        Oid table;
-        uint32_t column;
-        int endpoints;
-    };
-    const Column columns[] = {{kTcpConnectionTable, 7, 2}, {kTcpConnectionTable, 8, 2}, {kTcpListenerTable, 4, 1},
-                              {kUdpEndpointTable, 8, 2}};
+    const std::pair<Oid, int> columns[] = {{{1, 3, 6, 1, 2, 1, 6, 19, 1, 7}, 2}, {{1, 3, 6, 1, 2, 1, 6, 19, 1, 8}, 2},
+                                           {{1, 3, 6, 1, 2, 1, 6, 20, 1, 4}, 1}, {{1, 3, 6, 1, 2, 1, 7, 7, 1, 8}, 2}};
     std::map<Oid, std::string> theirs, mine;
     WithRetries([&](std::string& why) {
         TempDir dir;
         NetSnmpAgent snmpd(dir);  // started after the sockets: it keeps its tables a minute
         SnmpClient client(snmpd.port());
         theirs.clear(), mine.clear();
-        for (const Column& c : columns) {
-            Oid root = c.table;
-            root.push_back(1), root.push_back(c.column);
+        for (const auto& [column, endpoints] : columns) {
             bool answered = false;
-            const auto walked = client.Walk(root, answered);
-            if (!answered) {
-                why = "snmpd did not answer on port " + std::to_string(snmpd.port());
-                return false;
-            }
-            const bool udp = c.table == kUdpEndpointTable;
-            for (auto& [instance, value] : RowsOn(walked, root.size(), c.endpoints, udp, k.ports, &dualStack)) {
-                Oid name = root;
-                name.insert(name.end(), instance.begin(), instance.end());
-                theirs[name] = value;
-            }
-            for (auto& [instance, value] : RowsOn(ours.Walk(root), root.size(), c.endpoints, udp, k.ports, nullptr)) {
-                Oid name = root;
-                name.insert(name.end(), instance.begin(), instance.end());
-                mine[name] = value;
-            }
+            AddRows(theirs, client.Walk(column, answered), column.size(), endpoints, ports, &dualStack);
+            AddRows(mine, ours.Walk(column), column.size(), endpoints, ports, nullptr);
+            if (!answered) why = "snmpd did not answer on port " + std::to_string(snmpd.port());
         }
-        // Both ends of three connections and one TIME_WAIT, three listeners, two UDP sockets.
-        if (theirs.size() != 2 * 7 + 3 + 2) {
-            why = "snmpd's walk lacks rows of the test:\n" + Describe(theirs);
-            return false;
-        }
-        return true;
+        // Nine connections (one in TIME_WAIT) in two columns, four listeners, seven UDP sockets.
+        if (why.empty() && theirs.size() != 9 * 2 + 4 + 7) why = "snmpd's walk lacks rows of the test";
+        return why.empty();
     });
-    for (const auto& [name, value] : theirs) {
-        const auto it = mine.find(name);
-        EXPECT_TRUE(it != mine.end() && it->second == value)
-            << "snmpd: " << Describe(std::vector<Object>{{name, value}}) << "ours: " << (it == mine.end() ? "no such row" : it->second);
-    }
-    EXPECT_EQ(theirs.size(), mine.size()) << "ours:\n" << Describe(mine) << "snmpd:\n" << Describe(theirs);
+    auto describe = [](const std::map<Oid, std::string>& rows) {
+        std::vector<Object> objects;
+        for (const auto& [name, value] : rows) objects.push_back({name, value});
+        return Describe(objects);
+    };
+    EXPECT_EQ(describe(theirs), describe(mine));
 
-    // The rows as the tables' definitions write them, held by this process.
-    const std::string self = "Gauge32:" + std::to_string(getpid());
-    const uint32_t dual = LocalPort(k.dualListener.get()), udpPort = LocalPort(k.udpWildcard.get());
-    const uint32_t mappedPort = LocalPort(k.mappedClient.get());
-    const Oid dualRow = {1, 3, 6, 1, 2, 1, 6, 20, 1, 4, 0, 0, dual};
-    const Oid mappedRow = {1, 3, 6, 1, 2, 1, 6, 19, 1, 8, 1, 4, 127, 0, 0, 1, dual, 1, 4, 127, 0, 0, 1, mappedPort};
-    EXPECT_EQ(self, mine[dualRow]);
-    EXPECT_EQ(self, mine[mappedRow]);
-    Oid udpRow = {1, 3, 6, 1, 2, 1, 7, 7, 1, 8, 0, 0, udpPort, 0, 0, 0};
-    const auto wildcard = std::find_if(mine.begin(), mine.end(), [&](const auto& row) {
-        return row.first.size() == udpRow.size() + 1 && std::equal(udpRow.begin(), udpRow.end(), row.first.begin());
-    });
-    ASSERT_NE(mine.end(), wildcard) << Describe(mine);
-    EXPECT_EQ(self, wildcard->second);
-    struct stat st{};
-    ASSERT_EQ(0, fstat(k.udpWildcard.get(), &st));
-    EXPECT_EQ(st.st_ino, wildcard->first.back()) << "the instance is the socket's inode";
-
-    // hrSWRunName of the process the rows name.
+    // Our rows name this process, and hrSWRunName names its program.
+    const Oid dualListener = {1, 3, 6, 1, 2, 1, 6, 20, 1, 4, 0, 0, k.port6};
+    EXPECT_EQ("Gauge32:" + std::to_string(getpid()), mine[dualListener]);
     std::string comm = ReadWholeFile("/proc/self/comm");
     comm.erase(comm.find_last_not_of('\n') + 1);
     const auto names = ours.Walk({1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 2});

@@ -10,7 +10,7 @@
 #include <arpa/inet.h>
 #include <map>
 #include <netinet/in.h>
-#include <set>
+#include <tuple>
 #include <string>
 #include <random>
 #include <vector>
@@ -80,56 +80,41 @@ View ViewOf() {
     // The tables of both families, for sockets with neither mapped, nor dual-stack, nor
     // link-local addresses: an address is its type, its length and its bytes. Of
     // sockets with one instance the view keeps a live one before one in TIME_WAIT,
-    // then the oldest (lowest inode).
-    std::map<Oid, std::pair<int, std::vector<int64_t>>> rows;  // name with column 0 -> rank, values
-    std::set<uint32_t> pids;
+    // then the oldest (lowest inode). Rows: name (column 0) -> rank, state, owner.
+    std::map<Oid, std::tuple<int, int64_t, int64_t>> rows;
     auto endpoint = [](Oid& o, const mib::Socket& s, const uint8_t* address, uint16_t port) {
-        const bool v6 = s.family == AF_INET6;
-        o.push_back(v6 ? 2 : 1), o.push_back(v6 ? 16 : 4);
-        o.insert(o.end(), address, address + (v6 ? 16 : 4));
+        const uint32_t length = s.family == AF_INET6 ? 16 : 4;
+        o.insert(o.end(), {length == 16 ? 2u : 1u, length});
+        o.insert(o.end(), address, address + length);
         o.push_back(port);
     };
-    auto row = [&](Oid table, Oid instance, int rank, std::vector<int64_t> values) {
-        table.push_back(1), table.push_back(0);
-        table.insert(table.end(), instance.begin(), instance.end());
-        auto [it, added] = rows.try_emplace(table, rank, values);
-        if (!added && rank < it->second.first) it->second = {rank, values};
-    };
     for (const mib::Socket& s : gTcpSockets) {
-        Oid local, remote;
-        endpoint(local, s, s.local, s.localPort);
-        endpoint(remote, s, s.remote, s.remotePort);
         const int32_t state = mib::TcpConnStateFromKernel(s.kernelState);
-        if (state == 2) {
-            row({1, 3, 6, 1, 2, 1, 6, 20}, local, static_cast<int>(s.inode), {0, 0, 0, OwnerOf(s.inode)});
-        } else {
-            local.insert(local.end(), remote.begin(), remote.end());
-            row({1, 3, 6, 1, 2, 1, 6, 19}, local, (state == 11) * (1 << 30) + static_cast<int>(s.inode),
-                {0, 0, 0, 0, 0, 0, state, OwnerOf(s.inode)});
-        }
+        Oid name = {1, 3, 6, 1, 2, 1, 6, state == 2 ? 20u : 19u, 1, 0};
+        endpoint(name, s, s.local, s.localPort);
+        if (state != 2) endpoint(name, s, s.remote, s.remotePort);
+        const std::tuple<int, int64_t, int64_t> row{(state == 11) << 30 | static_cast<int>(s.inode), state, OwnerOf(s.inode)};
+        if (!rows.count(name) || row < rows[name]) rows[name] = row;
     }
     for (const mib::Socket& s : gUdpSockets) {
-        Oid instance;
-        endpoint(instance, s, s.local, s.localPort);
+        Oid name = {1, 3, 6, 1, 2, 1, 7, 7, 1, 0};
+        endpoint(name, s, s.local, s.localPort);
         if (std::all_of(s.remote, s.remote + 16, [](uint8_t b) { return b == 0; }) && s.remotePort == 0)
-            instance.insert(instance.end(), {0, 0, 0});
+            name.insert(name.end(), {0, 0, 0});
         else
-            endpoint(instance, s, s.remote, s.remotePort);
-        instance.push_back(s.inode);
-        row({1, 3, 6, 1, 2, 1, 7, 7}, instance, 0, {0, 0, 0, 0, 0, 0, 0, OwnerOf(s.inode)});
+            endpoint(name, s, s.remote, s.remotePort);
+        name.push_back(s.inode);
+        rows[name] = {0, 0, OwnerOf(s.inode)};
     }
-    for (auto& [name, values] : rows) {
-        const std::vector<int64_t>& v = values.second;
-        for (size_t c = name[7] == 20 ? 3 : name[7] == 19 ? 6 : 7; c < v.size(); ++c) {
-            Oid column = name;
-            column[9] = static_cast<uint32_t>(c + 1);
-            view[column] = v[c];
+    for (const auto& [instance, row] : rows) {
+        Oid name = instance;
+        const int64_t owner = std::get<2>(row);
+        if (name[7] == 19) name[9] = 7, view[name] = std::get<1>(row);
+        name[9] = name[7] == 20 ? 4 : 8;
+        view[name] = owner;
+        for (uint32_t column : {2u, 4u}) {
+            if (owner != 0) view[{1, 3, 6, 1, 2, 1, 25, 4, 2, 1, column, static_cast<uint32_t>(owner)}] = column / 2 * owner;
         }
-        if (v.back() != 0) pids.insert(static_cast<uint32_t>(v.back()));
-    }
-    for (uint32_t pid : pids) {
-        view[{1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 2, pid}] = pid;
-        view[{1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 4, pid}] = 2 * pid;
     }
     return view;
 }
@@ -247,63 +232,21 @@ TEST(MibAgentCursor, AnswersWhatAPlainSearchOfTheViewFinds) {
     }
 }
 
-mib::Socket SocketOf(const char* local, uint16_t localPort, const char* remote, uint16_t remotePort,
-                     uint8_t kernelState, int8_t v6only, uint32_t ifindex, uint32_t inode) {
+TEST(MibAgentCursor, WritesALinkLocalAddressWithItsZone) {
+    gTcp.clear(), gUdp.clear(), gUdpSockets.clear();
     mib::Socket s{};
     s.family = AF_INET6;
-    inet_pton(AF_INET6, local, s.local);
-    inet_pton(AF_INET6, remote, s.remote);
-    s.localPort = localPort;
-    s.remotePort = remotePort;
-    s.kernelState = kernelState;
-    s.v6only = v6only;
-    s.ifindex = ifindex;
-    s.inode = inode;
-    return s;
-}
-
-// Every name of a subtree, walked as a client does.
-std::vector<Oid> Names(const Oid& root) {
-    std::vector<Oid> out;
-    for (Oid at = root;;) {
-        const auto got = Query(SNMP_PDU_GETNEXT, {at});
-        if (got.empty() || !std::equal(root.begin(), root.end(), got[0].first.begin())) return out;
-        at = got[0].first;
-        out.push_back(Oid(at.begin() + static_cast<long>(root.size()), at.end()));
-    }
-}
-
-TEST(MibAgentCursor, WritesAddressesOfEitherFamilyAsTheInetAddressTypesAsk) {
-    gTcp.clear(), gUdp.clear();
-    gTcpSockets = {
-        // A link-local connection: ipv6z, the interface index after the 16 bytes.
-        SocketOf("fe80::1", 5000, "fe80::2", 6000, 1, 1, 0x01020304, 7),
-        // IPv4 through a dual-stack socket: an ipv4 row.
-        SocketOf("::ffff:10.0.0.1", 5001, "::ffff:10.0.0.2", 6001, 1, 0, 0, 8),
-        // Listeners on ::, taking IPv4 too (no type, no address) and IPv6 only.
-        SocketOf("::", 80, "::", 0, 10, 0, 0, 9),
-        SocketOf("::", 81, "::", 0, 10, 1, 0, 10),
-    };
-    gUdpSockets = {
-        SocketOf("::", 53, "::", 0, 7, 0, 0, 11),                    // no remote: unknown, empty, port 0
-        SocketOf("::1", 54, "::1", 55, 1, 1, 0, 12),                 // connected
-    };
-    const Oid v6one = {2, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    auto cat = [](std::initializer_list<Oid> parts) {
-        Oid out;
-        for (const Oid& p : parts) out.insert(out.end(), p.begin(), p.end());
-        return out;
-    };
-    const Oid linkLocal = cat({{4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5000},
-                               {4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3, 4, 6000}});
-    const Oid mapped = {1, 4, 10, 0, 0, 1, 5001, 1, 4, 10, 0, 0, 2, 6001};
-    EXPECT_EQ((std::vector<Oid>{cat({{7}, mapped}), cat({{7}, linkLocal}), cat({{8}, mapped}), cat({{8}, linkLocal})}),
-              Names({1, 3, 6, 1, 2, 1, 6, 19, 1}));
-    EXPECT_EQ((std::vector<Oid>{{4, 0, 0, 80}, {4, 2, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 81}}),
-              Names({1, 3, 6, 1, 2, 1, 6, 20, 1}));
-    EXPECT_EQ((std::vector<Oid>{{8, 0, 0, 53, 0, 0, 0, 11}, cat({{8}, v6one, {54}, v6one, {55, 12}})}),
-              Names({1, 3, 6, 1, 2, 1, 7, 7, 1}));
-    gTcpSockets.clear(), gUdpSockets.clear();
+    inet_pton(AF_INET6, "fe80::1", s.local);
+    inet_pton(AF_INET6, "fe80::2", s.remote);
+    s.localPort = 5000, s.remotePort = 6000, s.kernelState = 1, s.ifindex = 0x01020304;
+    gTcpSockets = {s};
+    // ipv6z: 20 bytes, the interface index after the address, most significant first.
+    const Oid name = {1, 3, 6, 1, 2, 1, 6, 19, 1, 7, 4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
+                      2, 3, 4, 5000, 4, 20, 0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 2, 3, 4, 6000};
+    const auto got = Query(SNMP_PDU_GETNEXT, {{1, 3, 6, 1, 2, 1, 6, 19}});
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(name, got[0].first);
+    gTcpSockets.clear();
 }
 
 }  // namespace
