@@ -1,10 +1,14 @@
 // The agent's query entry point with hostile variable bindings, over kernel tables
 // that the input also chooses. Every answer is held to a plain model of the view:
 // GETNEXT gives the first object after the name, GET the object named, and an
-// error leaves the list as it came in.
+// error leaves the list as it came in. The tables of both families enter the model
+// from one walk of them, which must go up in OID order over well-formed instances.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <netinet/in.h>
+#include <string>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "FuzzSupport.h"
 #include "platform/SnmpTypes.h"
 #include "platform/mib/KernelTables.h"
+#include "platform/mib/SocketOwners.h"
 
 extern "C" int32_t SnmpExtensionInit(uint32_t uptimeReference, void** trapEvent, AsnObjectIdentifier* supportedView);
 extern "C" int32_t SnmpExtensionQuery(uint8_t pduType, SnmpVarBindList* varBinds, AsnInteger32* errorStatus,
@@ -24,8 +29,11 @@ struct Kernel {
     bool udpReadable = true;
     std::vector<mib::TcpConn> tcp;
     std::vector<mib::UdpEndpoint> udp;
+    std::vector<mib::Socket> tcpSockets, udpSockets;
 };
 Kernel gKernel;
+
+uint32_t OwnerOf(uint32_t inode) { return inode % 3 == 0 ? 0 : inode % 50 + 1; }
 
 }  // namespace
 
@@ -44,6 +52,28 @@ bool ReadUdpTable(Source, std::vector<UdpEndpoint>& out) {
     return true;
 }
 
+bool ReadTcpSockets(Source, std::vector<Socket>& out) {
+    out.insert(out.end(), gKernel.tcpSockets.begin(), gKernel.tcpSockets.end());
+    return true;
+}
+
+bool ReadUdpSockets(Source, std::vector<Socket>& out) {
+    out.insert(out.end(), gKernel.udpSockets.begin(), gKernel.udpSockets.end());
+    return true;
+}
+
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t) {
+    std::transform(inodes, inodes + count, pids, OwnerOf);
+}
+
+size_t ReadProcessName(uint32_t pid, char* out, size_t capacity) {
+    return static_cast<size_t>(std::snprintf(out, capacity, "p%u", pid)) < capacity ? std::strlen(out) : 0;
+}
+
+size_t ReadProcessPath(uint32_t pid, char* out, size_t capacity) {
+    return static_cast<size_t>(std::snprintf(out, capacity, "/bin/p%u", pid)) < capacity ? std::strlen(out) : 0;
+}
+
 }  // namespace mib
 
 namespace {
@@ -55,8 +85,9 @@ const Ids kUdpEntry = {1, 3, 6, 1, 2, 1, 7, 5, 1};
 
 struct Value {
     uint8_t type;
-    int32_t number;
+    int32_t number;  // INTEGER, and Gauge32 as its bits
     uint8_t address[4];
+    std::string text;  // OCTET STRING
 };
 
 // Every object of the view, by name. A TCP instance seen twice keeps a live row over a
@@ -72,9 +103,9 @@ struct Model {
     }
 };
 
-Value Integer(int32_t n) { return Value{ASN_INTEGER, n, {}}; }
+Value Integer(int32_t n) { return Value{ASN_INTEGER, n, {}, {}}; }
 Value Address(const uint8_t b[4]) {
-    Value v{ASN_IPADDRESS, 0, {}};
+    Value v{ASN_IPADDRESS, 0, {}, {}};
     std::memcpy(v.address, b, 4);
     return v;
 }
@@ -103,6 +134,7 @@ Model BuildModel() {
     return m;
 }
 
+
 bool Matches(const AsnAny& got, const std::vector<Value>& candidates) {
     bool liveRow = false;
     for (const Value& v : candidates) liveRow = liveRow || v.type != ASN_INTEGER || v.number != 11;
@@ -111,6 +143,10 @@ bool Matches(const AsnAny& got, const std::vector<Value>& candidates) {
         if (v.type == ASN_INTEGER && got.asnValue.number == v.number && (!liveRow || v.number != 11)) return true;
         if (v.type == ASN_IPADDRESS && got.asnValue.address.length == 4 && got.asnValue.address.stream != nullptr &&
             std::memcmp(got.asnValue.address.stream, v.address, 4) == 0)
+            return true;
+        if (v.type == ASN_GAUGE32 && got.asnValue.gauge == static_cast<uint32_t>(v.number)) return true;
+        if (v.type == ASN_OCTETSTRING && got.asnValue.string.stream != nullptr &&
+            v.text == std::string(reinterpret_cast<const char*>(got.asnValue.string.stream), got.asnValue.string.length))
             return true;
     }
     return false;
@@ -159,11 +195,107 @@ void ReadKernel(FuzzedDataProvider& in) {
         e.fromIpv6 = in.ConsumeBool();
         gKernel.udp.push_back(e);
     }
+    for (auto* sockets : {&gKernel.tcpSockets, &gKernel.udpSockets}) {
+        const int count = in.ConsumeIntegralInRange<int>(0, 16);
+        for (int i = 0; i < count; ++i) {
+            mib::Socket s{};
+            s.family = in.ConsumeBool() ? AF_INET6 : AF_INET;
+            for (uint8_t* address : {s.local, s.remote}) {
+                // Any bytes, or one of the addresses written otherwise than as bytes.
+                static const uint8_t kShapes[][4] = {{0, 0, 0, 0}, {0, 0, 0xff, 0xff}, {0xfe, 0x80, 0, 0}, {0, 0, 0, 1}};
+                const int shape = in.ConsumeIntegralInRange<int>(0, 4);
+                for (int b = 0; b < 16; ++b) address[b] = shape == 0 ? in.ConsumeIntegral<uint8_t>() : 0;
+                if (shape == 2) std::memcpy(address + 8, kShapes[shape - 1], 4);
+                if (shape == 3) std::memcpy(address, kShapes[shape - 1], 4);
+                if (shape == 4) std::memcpy(address + 12, kShapes[shape - 1], 4);
+                if (shape == 2 && in.ConsumeBool()) std::memcpy(address + 12, kShapes[3], 4);
+            }
+            s.localPort = in.ConsumeIntegral<uint16_t>();
+            s.remotePort = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint16_t>();
+            s.kernelState = in.ConsumeIntegralInRange<uint8_t>(0, 14);
+            s.v6only = in.ConsumeIntegralInRange<int8_t>(-1, 1);
+            s.ifindex = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
+            s.inode = in.ConsumeIntegralInRange<uint32_t>(0, 40);
+            sockets->push_back(s);
+        }
+    }
+}
+
+// The tables of both families and hrSWRunTable, and where their instances begin.
+const Ids kSuccessorEntries[] = {{1, 3, 6, 1, 2, 1, 6, 19, 1}, {1, 3, 6, 1, 2, 1, 6, 20, 1},
+                                 {1, 3, 6, 1, 2, 1, 7, 7, 1}, {1, 3, 6, 1, 2, 1, 25, 4, 2, 1}};
+
+bool Under(const Ids& name, const Ids& prefix) {
+    return name.size() > prefix.size() && std::equal(prefix.begin(), prefix.end(), name.begin());
+}
+
+// Whether the endpoints of an instance from `at` on are each a well-formed address
+// (type and length agreeing) and a port; where they end.
+bool WellFormed(const Ids& name, size_t at, int endpoints, size_t& end) {
+    for (int i = 0; i < endpoints; ++i) {
+        if (at + 1 >= name.size()) return false;
+        const uint32_t type = name[at], length = name[at + 1];
+        static const uint32_t kLengths[] = {0, 4, 16, 8, 20};
+        if (type > 4 || type == 3 || length != kLengths[type] || at + 2 + length >= name.size()) return false;
+        for (size_t b = at + 2; b < at + 2 + length; ++b) {
+            if (name[b] > 255) return false;
+        }
+        if (name[at + 2 + length] > 65535) return false;
+        at += 3 + length;
+    }
+    end = at;
+    return true;
+}
+
+// Every object of the tables of both families, from one walk of them.
+void AddSuccessors(Model& m) {
+    std::vector<SnmpVarBind> list(1);
+    list[0].name = NewOid({1, 3, 6, 1, 2, 1, 6, 19});
+    list[0].value.asnType = ASN_NULL;
+    Ids last;
+    for (;;) {
+        SnmpVarBindList bindings{list.data(), 1};
+        AsnInteger32 status = 0, index = 0;
+        if (SnmpExtensionQuery(SNMP_PDU_GETNEXT, &bindings, &status, &index) == 0 || status != 0) break;
+        const Ids name = NameOf(list[0].name);
+        FUZZ_CHECK(name > last);
+        last = name;
+        const AsnAny& v = list[0].value;
+        if (!Under(name, kUdpEntry)) {
+            size_t end = 0;
+            if (Under(name, kSuccessorEntries[3])) {
+                FUZZ_CHECK(name.size() == 12 && v.asnType == ASN_OCTETSTRING);
+            } else if (Under(name, kSuccessorEntries[0])) {
+                FUZZ_CHECK(WellFormed(name, 10, 2, end) && end == name.size());
+                FUZZ_CHECK(v.asnType == (name[9] == 7 ? ASN_INTEGER : ASN_GAUGE32));
+            } else {
+                const bool udp = Under(name, kSuccessorEntries[2]);
+                FUZZ_CHECK(Under(name, kSuccessorEntries[1]) || udp);
+                FUZZ_CHECK(WellFormed(name, 10, udp ? 2 : 1, end) && end + (udp ? 1 : 0) == name.size());
+                FUZZ_CHECK(v.asnType == ASN_GAUGE32);
+            }
+            Value value{v.asnType, v.asnValue.number, {}, {}};
+            if (v.asnType == ASN_OCTETSTRING)
+                value.text.assign(reinterpret_cast<const char*>(v.asnValue.string.stream), v.asnValue.string.length);
+            m.objects[name].push_back(value);
+        }
+        SnmpUtilAsnAnyFree(&list[0].value);
+        list[0].value.asnType = ASN_NULL;
+    }
+    FreeList(list);
 }
 
 // A name near the objects of the view more often than not, so walks reach every branch.
-Ids MakeName(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+Ids MakeName(FuzzedDataProvider& in, const Model& model) {
+    switch (in.ConsumeIntegralInRange<int>(0, 6)) {
+    case 5:
+    case 6: {  // an object's name, cut, bumped or extended
+        if (model.objects.empty()) return {};
+        Ids name = std::next(model.objects.begin(), in.ConsumeIntegralInRange<long>(0, long(model.objects.size()) - 1))->first;
+        name.resize(in.ConsumeIntegralInRange<size_t>(0, name.size() + 2));
+        if (!name.empty()) name.back() += in.ConsumeIntegralInRange<int>(-1, 1);
+        return name;
+    }
     case 0: {
         Ids ids(in.ConsumeIntegralInRange<size_t>(0, 24));
         for (auto& id : ids) id = in.ConsumeIntegral<uint32_t>();
@@ -224,7 +356,7 @@ void Query(FuzzedDataProvider& in, const Model& model) {
     std::vector<SnmpVarBind> list(in.ConsumeIntegralInRange<size_t>(0, 4));
     std::vector<Sent> sent;
     for (auto& vb : list) {
-        Sent s{MakeName(in), false, ASN_NULL};
+        Sent s{MakeName(in, model), false, ASN_NULL};
         if (s.name.empty() && in.ConsumeBool()) {
             s.nullIds = true;
             vb.name = AsnObjectIdentifier{in.ConsumeIntegral<uint32_t>(), nullptr};
@@ -280,7 +412,8 @@ void Query(FuzzedDataProvider& in, const Model& model) {
 // A walk that starts at each table makes the agent take a fresh snapshot of it, so
 // nothing of the previous input's tables is left.
 void Reload() {
-    for (const Ids& table : {Ids{1, 3, 6, 1, 2, 1, 6, 13}, Ids{1, 3, 6, 1, 2, 1, 7, 5}}) {
+    for (const Ids& table : {Ids{1, 3, 6, 1, 2, 1, 6, 13}, Ids{1, 3, 6, 1, 2, 1, 7, 5}, Ids{1, 3, 6, 1, 2, 1, 7, 7},
+                             Ids{1, 3, 6, 1, 2, 1, 25, 4, 2}}) {
         std::vector<SnmpVarBind> list(1);
         list[0].name = NewOid(table);
         list[0].value.asnType = ASN_NULL;
@@ -305,7 +438,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     ReadKernel(in);
     Reload();
-    const Model model = BuildModel();
+    Model model = BuildModel();
+    if (gKernel.tcpReadable && gKernel.udpReadable) AddSuccessors(model);
     for (int i = 0; i < 32 && in.remaining_bytes() > 0; ++i) Query(in, model);
     return 0;
 }
