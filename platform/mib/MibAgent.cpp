@@ -14,7 +14,8 @@
 //
 // A walk asks for the row after the one it was last given, and then for that row's
 // columns, so each table keeps a cursor on the row it answered last: a request that
-// names the cursor's row costs one comparison, any other a binary search.
+// names the cursor's row, or the row before it (two columns of a row asked together),
+// costs a comparison or two, any other a binary search.
 #include "platform/SnmpTypes.h"
 #include "platform/mib/KernelTables.h"
 #include "platform/mib/SocketOwners.h"
