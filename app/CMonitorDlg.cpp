@@ -125,6 +125,7 @@ bool CMonitorDlg::OnInitDialog() {
     connList.InsertColumn(1, QStringLiteral("자기 주소"), 170);
     connList.InsertColumn(2, QStringLiteral("Proto"), 45);
     connList.InsertColumn(3, QStringLiteral("상 태"), 90);
+    connList.InsertColumn(PROGRAM_COLUMN, QStringLiteral("프로그램"), 90);
 
     friends_.friendList.SetExtendedStyle(LVS_EX_FULLROWSELECT);
     friends_.friendList.InsertColumn(0, QStringLiteral("친구 주소"), 95);

@@ -77,6 +77,7 @@ struct MonitorPart {
     CListCtrl connList;
     ConnectionListModel* connRows = nullptr;  // what connList shows, owned by its view
     QLabel* limitNotice = nullptr;         // once a read has stopped at MAX_CONNECTIONS
+    QLabel* hiddenOwnerNotice = nullptr;   // once a row's owner could not be seen
     QListWidget* history = nullptr;
     CImageList imageList;
 };
@@ -100,7 +101,7 @@ struct FriendsPart {
 
 // app/MonitorDlgPopup.cpp: which address the popup-menu commands act on.
 struct PopupSelection {
-    char address[16] = {};
+    char address[ADDRESS_TEXT_SIZE] = {};
     int mode = 0;  // 0 none, 1 a connection row, 2 a friend row
 };
 

@@ -8,6 +8,14 @@
 #include "monitor/ConnectionList.h"
 #include "platform/MessageBoxUi.h"
 
+namespace {
+
+bool AnyHiddenOwner(const std::vector<ConnectionRecord>& records) {
+    return std::any_of(records.begin(), records.end(), [](const ConnectionRecord& r) { return r.owner == OWNER_HIDDEN; });
+}
+
+}  // namespace
+
 bool CMonitorDlg::InitializeAgent() { return monitor_.agent->Initialize(); }
 
 void CMonitorDlg::RefreshConnections() {
@@ -35,6 +43,12 @@ void CMonitorDlg::RefreshConnections() {
             m.connRows->ApplyTableChanges(shown, m.displayed.data(), count, now, changes, settings_.displayMode);
             m.displayed.assign(now, now + count);
             m.tracker.Update(count, m.displayed.data(), changes);
+            // Said once per run, as netstat does above its table, why some program cells
+            // read "?"; it stands left of the row-bound notice.
+            if (!m.hiddenOwnerNotice && AnyHiddenOwner(m.displayed))
+                m.hiddenOwnerNotice =
+                    ShowNotice("hiddenOwnerNotice",
+                               QStringLiteral("\"?\" 표시는 다른 사용자의 프로그램이라 볼 수 없는 연결입니다."), {}, true);
         }
     }
     m.refreshRunning = 0;

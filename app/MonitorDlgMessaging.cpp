@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/CMonitorDlg.h"
+#include "platform/TextUtil.h"
 #include "messaging/MessengerMessage.h"
 #include "messaging/CSendMessageDlg.h"
 #include "messaging/MessengerSender.h"
@@ -95,6 +96,7 @@ void CMonitorDlg::OnSendMessage() {
 }
 
 void CMonitorDlg::OnSendMessageToSelection() {
+    if (IsIPv6Text(selection_.address)) return;  // no message reaches an IPv6 address
     CSendMessageDlg dlg;
     dlg.addressText = selection_.address;
     if (dlg.DoModal() == IDOK) SendMessages(dlg);

@@ -145,10 +145,14 @@ int32_t HostileQuery(uint8_t pdu, SnmpVarBindList* list, AsnInteger32* status, A
 void CheckRecord(const ConnectionRecord& r) {
     FUZZ_CHECK(std::memchr(r.localAddress, '\0', sizeof r.localAddress) != nullptr);
     FUZZ_CHECK(std::memchr(r.remoteAddress, '\0', sizeof r.remoteAddress) != nullptr);
-    FUZZ_CHECK(IsDottedIPv4(r.localAddress));
+    // Each address is written as its family says.
+    auto isAddress = [&r](const char* text) { return r.family == 4 ? IsDottedIPv4(text) : IsIPv6Text(text); };
+    FUZZ_CHECK(r.family == 4 || r.family == 6);
+    FUZZ_CHECK(isAddress(r.localAddress) || (r.family == 4 && std::strchr(r.localAddress, '%')));
+    FUZZ_CHECK(std::memchr(r.program, '\0', sizeof r.program) != nullptr);
     FUZZ_CHECK(r.localPort >= 0 && r.localPort <= 65535);
     if (std::strcmp(r.protocol, "TCP") == 0) {
-        FUZZ_CHECK(IsDottedIPv4(r.remoteAddress));
+        FUZZ_CHECK(isAddress(r.remoteAddress) || (r.family == 4 && std::strchr(r.remoteAddress, '%')));
         FUZZ_CHECK(r.remotePort >= 0 && r.remotePort <= 65535);
         FUZZ_CHECK(r.stateIndex >= STATE_CLOSED && r.stateIndex <= STATE_DELETE_TCB);
     } else {

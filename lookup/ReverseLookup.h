@@ -1,9 +1,9 @@
 #pragma once
 #include <string>
 
-// Reverse look-up of an IPv4 address through the system resolver. Blocks until the
-// resolver answers. False for every failure: no name registered, no answer, or an
-// address that is not in dotted form.
+// Reverse look-up of an IPv4 or IPv6 address (with an optional zone) through the
+// system resolver. Blocks until the resolver answers. False for every failure: no name
+// registered, no answer, or a text that is no address.
 bool LookUpComputerName(const std::string& address, std::string& name);
 
 std::string ComputerNameFoundText(const std::string& address, const std::string& name);

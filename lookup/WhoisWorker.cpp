@@ -137,11 +137,13 @@ std::string AskWithReferral(const WhoisConfig& config, const std::string& addres
 }  // namespace
 
 void RunWhoisWorker(std::shared_ptr<ThreadLink> link, WhoisConfig config) {
-    const std::string address(link->address, ::strnlen(link->address, sizeof link->address));
+    std::string address(link->address, ::strnlen(link->address, sizeof link->address));
     std::string reply;
-    // Only a dotted address goes on the wire, so nothing else can ride along in the
-    // request or the query line.
-    if (config.valid && IsDottedIPv4(address)) {
+    // Only an address goes on the wire, so nothing else can ride along in the request
+    // or the query line. A zone names one of our own links, which no registry knows.
+    const bool ipv6 = IsIPv6Text(address);
+    if (ipv6) address.erase(std::min(address.find('%'), address.size()));
+    if (config.valid && (ipv6 || IsDottedIPv4(address))) {
         reply = config.protocol == WhoisProtocol::Form ? AskForm(config, address, *link)
                                                        : AskWithReferral(config, address, *link);
     }

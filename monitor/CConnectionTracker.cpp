@@ -10,7 +10,7 @@
 std::string FormatConnEventText(char letter, const ConnectionRecord& record) {
     // The address is printed within its width, so a record without a NUL cannot run
     // past it.
-    char text[80];
+    char text[32 + ADDRESS_TEXT_SIZE];
     std::snprintf(text, sizeof text, "%c %.*s %d %d", letter, static_cast<int>(sizeof record.remoteAddress),
                   record.remoteAddress, record.remotePort, record.localPort);
     return text;

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <limits.h>
+#include <net/if.h>
+#include <numeric>
 #include <unistd.h>
 
 #include "platform/TextUtil.h"
@@ -48,6 +50,129 @@ template <size_t N>
 void Dotted(const AsnAny& v, char (&out)[N]) {
     static_assert(N >= 16, "a dotted address takes up to 16 characters");
     WriteDottedIPv4(v.asnValue.address.stream, out);
+}
+
+// The tables of both families: an entry's column is its tenth sub-identifier too, and
+// the row's index follows it.
+constexpr uint32_t kTcpConnectionEntry[] = {1, 3, 6, 1, 2, 1, 6, 19, 1};
+constexpr uint32_t kTcpListenerEntry[] = {1, 3, 6, 1, 2, 1, 6, 20, 1};
+constexpr uint32_t kUdpEndpointEntry[] = {1, 3, 6, 1, 2, 1, 7, 7, 1};
+constexpr uint32_t kSwRunName[] = {1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 2};
+constexpr uint32_t kEntryLength = 9;
+
+// The address length each InetAddressType carries: unknown, ipv4, ipv6, ipv4z, ipv6z.
+constexpr uint32_t kAddressLength[] = {0, 4, 16, 8, 20};
+constexpr uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+
+struct InetEnd {
+    uint32_t type = 0;
+    uint8_t bytes[20] = {};
+    uint32_t port = 0;
+};
+
+// One end of a row's index at ids[pos] (pos <= n): type, length, the address bytes
+// and the port. False for a type the index cannot hold or a length that does not fit it.
+bool ReadInetEnd(const uint32_t* ids, uint32_t n, uint32_t& pos, InetEnd& end) {
+    if (n - pos < 2 || ids[pos] >= std::size(kAddressLength)) return false;
+    const uint32_t type = ids[pos], length = ids[pos + 1];
+    if (length != kAddressLength[type] || n - pos - 2 < length + 1) return false;
+    for (uint32_t i = 0; i < length; ++i) {
+        if (ids[pos + 2 + i] > 255) return false;
+        end.bytes[i] = static_cast<uint8_t>(ids[pos + 2 + i]);
+    }
+    if (ids[pos + 2 + length] > 65535) return false;
+    end.type = type;
+    end.port = ids[pos + 2 + length];
+    pos += 3 + length;
+    return true;
+}
+
+// "%" and the interface's name, or its number where the name is unknown or would not
+// read back as a zone.
+size_t WriteZone(const uint8_t bytes[4], char* out) {
+    const uint32_t index = static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+    char name[IF_NAMESIZE] = {};
+    out[0] = '%';
+    if (index != 0 && ::if_indextoname(index, name) != nullptr) {
+        const std::string zone = std::string("::%") + name;
+        if (IsIPv6Text(zone)) {
+            std::memcpy(out + 1, name, std::strlen(name) + 1);
+            return 1 + std::strlen(name);
+        }
+    }
+    return 1 + static_cast<size_t>(std::snprintf(out + 1, 12, "%u", index));
+}
+
+// The address text of one end and its family (4 or 6). An IPv6 socket's connection
+// over IPv4 is written as the IPv4 address it is, whichever way the agent typed it; an
+// end of unknown type is the wildcard of both families.
+int32_t WriteInetAddress(const InetEnd& e, char (&out)[ADDRESS_TEXT_SIZE]) {
+    static_assert(ADDRESS_TEXT_SIZE >= 46 + 1 + 15 + 1, "an IPv6 address with its zone");
+    size_t n;
+    int32_t family = 6;
+    const uint8_t* zone = nullptr;
+    switch (e.type) {
+    case 1:
+    case 3:
+        n = WriteDottedIPv4(e.bytes, out);
+        family = 4;
+        if (e.type == 3) zone = e.bytes + 4;
+        break;
+    case 2:
+    case 4:
+        if (std::memcmp(e.bytes, kMappedPrefix, sizeof kMappedPrefix) == 0) {
+            WriteDottedIPv4(e.bytes + 12, out);
+            return 4;
+        }
+        n = WriteIPv6(e.bytes, out);
+        if (e.type == 4) zone = e.bytes + 16;
+        break;
+    default: std::strcpy(out, "::"); return 6;
+    }
+    if (zone) WriteZone(zone, out + n);
+    return family;
+}
+
+bool ReadProcess(const AsnAny& v, uint32_t& pid) {
+    if (v.asnType == ASN_GAUGE32) pid = v.asnValue.gauge;
+    else if (v.asnType == ASN_INTEGER && v.asnValue.number >= 0) pid = static_cast<uint32_t>(v.asnValue.number);
+    else return false;
+    return true;
+}
+
+// Rows whose socket has left its process (or never had one) report no process.
+bool OwnerlessState(int32_t stateIndex) {
+    switch (stateIndex) {
+    case STATE_CLOSED:
+    case STATE_SYN_RECEIVED:
+    case STATE_FIN_WAIT1:
+    case STATE_FIN_WAIT2:
+    case STATE_LAST_ACK:
+    case STATE_CLOSING:
+    case STATE_TIME_WAIT:
+    case STATE_DELETE_TCB: return true;
+    default: return false;
+    }
+}
+
+// A program's name as plain text within the buffer: control characters become '?', and
+// a name cut short ends on a character boundary.
+void CopyProgramName(const uint8_t* bytes, uint32_t length, char (&out)[PROGRAM_NAME_SIZE]) {
+    std::memset(out, 0, sizeof out);
+    size_t n = 0;
+    while (n < length && n < sizeof out - 1 && bytes[n] != 0) {
+        out[n] = bytes[n] < 0x20 || bytes[n] == 0x7f ? '?' : static_cast<char>(bytes[n]);
+        ++n;
+    }
+    if (n == sizeof out - 1 && n < length) {
+        size_t start = n;
+        while (start > 0 && (static_cast<uint8_t>(out[start - 1]) & 0xC0) == 0x80) --start;
+        if (start > 0 && static_cast<uint8_t>(out[start - 1]) >= 0xC0) {
+            const uint8_t lead = static_cast<uint8_t>(out[start - 1]);
+            const size_t size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            if (start - 1 + size > n) std::memset(out + start - 1, 0, n - (start - 1));
+        }
+    }
 }
 
 uint32_t MonotonicMilliseconds() {
@@ -121,11 +246,27 @@ int CNetTableAgent::ReadTables() {
     recordCount = 0;
     records.clear();
     reachedLimit_ = false;
+    bothFamilies_ = false;
     if (SnmpExtensionQuery == nullptr) {
         WriteError(SNMP_ERRORSTATUS_GENERR, 0);
         return -1;
     }
+    ++readNumber_;
+    bool served = false;
+    int result = ReadInetTables(served);
+    // Program names of PIDs gone from the tables are asked again should they return.
+    std::erase_if(names_, [this](const auto& entry) { return entry.second.read != readNumber_; });
+    if (served) {
+        bothFamilies_ = true;
+        reachedLimit_ = recordCount >= recordLimit_;
+        return result;
+    }
+    recordCount = 0;
+    records.clear();
+    return ReadMib2Tables();
+}
 
+int CNetTableAgent::ReadMib2Tables() {
     SnmpVarBind binding{};
     SnmpVarBindList list{&binding, 1};
     std::vector<uint32_t> sent;  // the name of the last request, to see the walk move on
@@ -223,6 +364,7 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
         // A listener's remote port is not shown, so only a used one must be a port.
         if (tcpShape && (!remoteSet || IsPort(row[4].value))) {
             std::strcpy(record.protocol, "TCP");
+            record.family = 4;
             Dotted(row[1].value, record.localAddress);
             Dotted(row[3].value, record.remoteAddress);
             record.stateIndex = row[0].value.asnValue.number - 1;
@@ -231,6 +373,7 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
             decoded = true;
         } else if (columns == 2 && IsAddress(row[0].value) && IsPort(row[1].value)) {
             std::strcpy(record.protocol, "UDP");
+            record.family = 4;
             Dotted(row[0].value, record.localAddress);
             std::strcpy(record.remoteAddress, "*:*");
             record.stateIndex = -1;
@@ -246,4 +389,204 @@ bool CNetTableAgent::DecodeRow(const SnmpVarBind& walked, const char* protocol) 
     }
     for (uint32_t i = 0; i < columns; ++i) SnmpUtilAsnAnyFree(&row[i].value);
     return decoded;
+}
+
+struct CNetTableAgent::InetWalk {
+    enum Kind { Connections, Listeners, Endpoints };
+    Kind kind;
+    const uint32_t* entry;
+    uint32_t column;         // the column walked
+    uint32_t processColumn;  // the process column walked beside it; 0 when it is the one walked
+};
+
+int CNetTableAgent::ReadInetTables(bool& served) {
+    keys_.clear();
+    rowKeys_.clear();
+    InetWalk connections{InetWalk::Connections, kTcpConnectionEntry, 7, 8};
+    InetWalk listeners{InetWalk::Listeners, kTcpListenerEntry, 4, 0};
+    InetWalk endpoints{InetWalk::Endpoints, kUdpEndpointEntry, 8, 0};
+    // A failed walk does not stop the others, as with the older tables.
+    int result = WalkInetTable(connections, served);
+    const size_t connectionRows = records.size();
+    if (WalkInetTable(listeners, served) != 0) result = -1;
+    MergeListeners(connectionRows);
+    if (WalkInetTable(endpoints, served) != 0) result = -1;
+    return result;
+}
+
+int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
+    uint32_t column[kColumnLength];
+    std::copy(w.entry, w.entry + kEntryLength, column);
+    column[kEntryLength] = w.column;
+    uint32_t processColumn[kColumnLength];
+    std::copy(column, column + kColumnLength, processColumn);
+    processColumn[kEntryLength] = w.processColumn;
+
+    // State and process come in one request where the agent steps both columns at once.
+    bool paired = w.processColumn != 0;
+    SnmpVarBind bindings[2]{};
+    MakeOid(bindings[0].name, kColumnLength, column);
+    if (paired) MakeOid(bindings[1].name, kColumnLength, processColumn);
+    bindings[0].value.asnType = bindings[1].value.asnType = ASN_NULL;
+    std::vector<uint32_t> sent;
+    int result = 0;
+    while (recordCount < recordLimit_) {
+        SnmpVarBindList list{bindings, paired ? 2u : 1u};
+        AsnInteger32 status = 0, index = 0;
+        sent.assign(bindings[0].name.ids, bindings[0].name.ids + bindings[0].name.idLength);
+        if (!SnmpExtensionQuery(SNMP_PDU_GETNEXT, &list, &status, &index)) {
+            WriteError(status, index);
+            result = -1;
+            break;
+        }
+        if (status != SNMP_ERRORSTATUS_NOERROR && paired && index == 2) {
+            // The agent will not walk the pair: one column at a time, the process by GET.
+            paired = false;
+            FreeVarBind(bindings[0]);
+            FreeVarBind(bindings[1]);
+            MakeOid(bindings[0].name, static_cast<uint32_t>(sent.size()), sent.data());
+            bindings[0].value.asnType = ASN_NULL;
+            continue;
+        }
+        if (status == SNMP_ERRORSTATUS_NOSUCHNAME) break;  // past the end of the view
+        if (status != SNMP_ERRORSTATUS_NOERROR) {
+            WriteError(status, index);
+            result = -1;
+            break;
+        }
+        const AsnObjectIdentifier& name = bindings[0].name;
+        if (!UnderColumn(name, column)) break;  // left the column
+        if (!NameAfter(name, sent)) {
+            WriteError(SNMP_ERRORSTATUS_GENERR, 1);
+            result = -1;
+            break;
+        }
+        served = true;
+
+        // The row, decoded from its index; a row the index cannot describe is skipped.
+        ConnectionRecord r{};
+        InetEnd local, remote;
+        uint32_t pos = kColumnLength;
+        bool sound = ReadInetEnd(name.ids, name.idLength, pos, local);
+        if (sound && w.kind != InetWalk::Listeners) sound = ReadInetEnd(name.ids, name.idLength, pos, remote);
+        if (sound && w.kind == InetWalk::Endpoints) ++pos;  // the instance: any number
+        sound = sound && pos == name.idLength;
+        const uint32_t keyLength = name.idLength - kColumnLength;
+
+        uint32_t pid = 0;
+        bool processRead = false;
+        if (sound && w.kind == InetWalk::Connections) {
+            sound = IsState(bindings[0].value);
+            if (sound && paired && bindings[1].name.idLength == name.idLength && bindings[1].name.ids &&
+                std::equal(processColumn, processColumn + kColumnLength, bindings[1].name.ids) &&
+                std::equal(name.ids + kColumnLength, name.ids + name.idLength, bindings[1].name.ids + kColumnLength)) {
+                processRead = ReadProcess(bindings[1].value, pid);
+            } else if (sound) {
+                SnmpVarBind get{};
+                MakeOid(get.name, name.idLength, name.ids);
+                if (get.name.ids) get.name.ids[kEntryLength] = w.processColumn;
+                get.value.asnType = ASN_NULL;
+                SnmpVarBindList one{&get, 1};
+                AsnInteger32 s2 = 0, i2 = 0;
+                processRead = SnmpExtensionQuery(SNMP_PDU_GET, &one, &s2, &i2) &&
+                              s2 == SNMP_ERRORSTATUS_NOERROR && ReadProcess(get.value, pid);
+                FreeVarBind(get);
+            }
+        } else if (sound) {
+            processRead = ReadProcess(bindings[0].value, pid);
+        }
+
+        if (sound) {
+            r.family = WriteInetAddress(local, r.localAddress);
+            r.localPort = static_cast<int32_t>(local.port);
+            // Both ends of a connection are of one family, however the agent typed them.
+            if (w.kind == InetWalk::Connections && WriteInetAddress(remote, r.remoteAddress) != r.family)
+                sound = false;
+        }
+        if (sound) {
+            if (w.kind == InetWalk::Connections) {
+                std::strcpy(r.protocol, "TCP");
+                r.remotePort = static_cast<int32_t>(remote.port);
+                r.stateIndex = bindings[0].value.asnValue.number - 1;
+            } else if (w.kind == InetWalk::Listeners) {
+                std::strcpy(r.protocol, "TCP");
+                std::strcpy(r.remoteAddress, r.family == 4 ? "0.0.0.0" : "::");
+                r.stateIndex = STATE_LISTEN;
+            } else {
+                std::strcpy(r.protocol, "UDP");
+                std::strcpy(r.remoteAddress, "*:*");
+                r.stateIndex = -1;
+            }
+            SetOwner(r, processRead, pid);
+            if (w.kind != InetWalk::Endpoints) {
+                rowKeys_.emplace_back(static_cast<uint32_t>(keys_.size()), keyLength);
+                keys_.insert(keys_.end(), name.ids + kColumnLength, name.ids + name.idLength);
+            }
+            records.push_back(r);
+            ++recordCount;
+        }
+        SnmpUtilAsnAnyFree(&bindings[0].value);
+        SnmpUtilAsnAnyFree(&bindings[1].value);
+    }
+    FreeVarBind(bindings[0]);
+    FreeVarBind(bindings[1]);
+    return result;
+}
+
+void CNetTableAgent::MergeListeners(size_t connections) {
+    // Both walks come in index order; one order over both puts each listener before the
+    // connections of its address and port, as the older table has them.
+    const size_t total = records.size();
+    if (connections == 0 || connections == total) return;
+    std::vector<size_t> from(total), order(total);
+    std::iota(from.begin(), from.end(), size_t{0});
+    auto less = [this](size_t a, size_t b) {
+        const uint32_t* ka = keys_.data() + rowKeys_[a].first;
+        const uint32_t* kb = keys_.data() + rowKeys_[b].first;
+        return std::lexicographical_compare(ka, ka + rowKeys_[a].second, kb, kb + rowKeys_[b].second);
+    };
+    std::merge(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(connections),
+               from.begin() + static_cast<std::ptrdiff_t>(connections), from.end(), order.begin(), less);
+    std::vector<ConnectionRecord> merged;
+    merged.reserve(total);
+    for (size_t i : order) merged.push_back(records[i]);
+    records.swap(merged);
+}
+
+void CNetTableAgent::SetOwner(ConnectionRecord& r, bool processRead, uint32_t pid) {
+    if (processRead && pid != 0) {
+        r.pid = pid;
+        r.owner = OWNER_SEEN;
+        ProgramName(pid, r.program);
+    } else if (processRead && std::strcmp(r.protocol, "TCP") == 0 && OwnerlessState(r.stateIndex)) {
+        r.owner = OWNER_NONE;
+    } else {
+        r.owner = OWNER_HIDDEN;  // a socket without a process the agent may show
+    }
+}
+
+bool CNetTableAgent::ProgramName(uint32_t pid, char (&out)[PROGRAM_NAME_SIZE]) {
+    auto [it, fresh] = names_.try_emplace(pid);
+    CachedName& cached = it->second;
+    if (fresh) {
+        cached.name[0] = '\0';
+        cached.found = false;
+        uint32_t ids[std::size(kSwRunName) + 1];
+        std::copy(std::begin(kSwRunName), std::end(kSwRunName), ids);
+        ids[std::size(kSwRunName)] = pid;
+        SnmpVarBind get{};
+        MakeOid(get.name, static_cast<uint32_t>(std::size(ids)), ids);
+        get.value.asnType = ASN_NULL;
+        SnmpVarBindList one{&get, 1};
+        AsnInteger32 status = 0, index = 0;
+        if (SnmpExtensionQuery(SNMP_PDU_GET, &one, &status, &index) && status == SNMP_ERRORSTATUS_NOERROR &&
+            get.value.asnType == ASN_OCTETSTRING && get.value.asnValue.string.stream != nullptr) {
+            CopyProgramName(get.value.asnValue.string.stream, get.value.asnValue.string.length, cached.name);
+            cached.found = true;
+        }
+        FreeVarBind(get);
+    }
+    cached.read = readNumber_;
+    std::memcpy(out, cached.name, sizeof out);
+    return cached.found;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "monitor/ConnectionRecord.h"
@@ -9,8 +11,11 @@
 // The agent library beside the running executable.
 std::string DefaultAgentLibraryPath();
 
-// Reads the TCP connection table and the UDP listener table through the MIB-II
-// extension agent into at most MAX_CONNECTIONS records, TCP rows first.
+// Reads the machine's TCP and UDP tables through the MIB-II extension agent into at
+// most MAX_CONNECTIONS records, TCP rows first. Where the agent serves the tables of
+// both families with the owning process (tcpConnectionTable, tcpListenerTable,
+// udpEndpointTable), those are read and each row names its program; an agent that
+// serves only tcpConnTable and udpTable is read through those.
 class CNetTableAgent {
 public:
     explicit CNetTableAgent(std::string libraryPath = DefaultAgentLibraryPath());
@@ -26,6 +31,9 @@ public:
     // then names the last failure). records hold what was read either way.
     int ReadTables();
     int GetRecordCount() const { return recordCount; }
+    // Whether the last read came from the tables of both families, which carry the
+    // owning process.
+    bool ReadBothFamilies() const { return bothFamilies_; }
     // Whether the last read stopped at the bound, leaving any further rows unread.
     bool ReachedLimit() const { return reachedLimit_; }
     // The bound of a read: MAX_CONNECTIONS, lower only in tests (clamped to 1..MAX_CONNECTIONS).
@@ -36,6 +44,13 @@ public:
     std::vector<ConnectionRecord> records;
 
 private:
+    struct InetWalk;
+    int ReadMib2Tables();
+    int ReadInetTables(bool& served);
+    int WalkInetTable(InetWalk& walk, bool& served);
+    void MergeListeners(size_t connections);
+    void SetOwner(ConnectionRecord& record, bool processRead, uint32_t pid);
+    bool ProgramName(uint32_t pid, char (&out)[PROGRAM_NAME_SIZE]);
     bool DecodeRow(const SnmpVarBind& walked, const char* protocol);
     void WriteError(AsnInteger32 status, AsnInteger32 index);
     static void MakeOid(AsnObjectIdentifier& oid, uint32_t n, const uint32_t* ids);
@@ -50,6 +65,21 @@ private:
     SnmpExtensionInitFn SnmpExtensionInit = nullptr;
     SnmpExtensionQueryFn SnmpExtensionQuery = nullptr;
     void* trapEvent = nullptr;
+
+    // Program names by PID, kept while the PID is in the tables: a PID that comes back
+    // after a read without it is asked again, so a reused PID gets its new name.
+    struct CachedName {
+        char name[PROGRAM_NAME_SIZE];
+        bool found;
+        uint32_t read;
+    };
+    std::unordered_map<uint32_t, CachedName> names_;
+    uint32_t readNumber_ = 0;
+    // The index of each TCP row of the read under way, for putting listeners and
+    // connections in one order: offsets into keys_.
+    std::vector<uint32_t> keys_;
+    std::vector<std::pair<uint32_t, uint32_t>> rowKeys_;
+    bool bothFamilies_ = false;
 
     int recordLimit_ = MAX_CONNECTIONS;
     bool reachedLimit_ = false;

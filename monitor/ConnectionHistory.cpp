@@ -31,7 +31,7 @@ bool ParseConnEvent(const std::string& text, ConnEvent& out) {
     const size_t space = text.find(' ', pos);
     if (space == std::string::npos) return false;
     const std::string address = text.substr(pos, space - pos);
-    if (!IsDottedIPv4(address)) return false;
+    if (!IsDottedIPv4(address) && !IsIPv6Text(address)) return false;
     pos = space + 1;
 
     int remotePort, localPort;
@@ -70,7 +70,8 @@ std::string FormatHistoryLine(const LocalTime& t, const ConnEvent& ev, const CPo
     portNames.GetPortName(ev.localPort, localName);
     const char* word = ev.letter == 'C' ? EVENT_WORD_CONNECT : EVENT_WORD_DISCONNECT;
     char line[1024];
-    std::snprintf(line, sizeof line, "%d년 %d월 %d일 %02d:%02d:%02d - %s %.15s : %s - %s", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, word, ev.remoteAddress, remoteName, localName);
+    std::snprintf(line, sizeof line, "%d년 %d월 %d일 %02d:%02d:%02d - %s %.*s : %s - %s", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, word, static_cast<int>(sizeof ev.remoteAddress), ev.remoteAddress,
+                  remoteName, localName);
     return line;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "monitor/ConnectionRecord.h"
 #include "platform/LocalTime.h"
 #include "ports/CPortNameTable.h"
 
@@ -12,12 +13,13 @@ inline constexpr const char* EVENT_WORD_DISCONNECT = "<---단절--->";
 // A parsed connection event text.
 struct ConnEvent {
     char letter;               // 'C' connect, 'D' disconnect
-    char remoteAddress[16];    // dotted IPv4 address
+    char remoteAddress[ADDRESS_TEXT_SIZE];  // dotted IPv4 or IPv6 text, with its zone
     int remotePort;
     int localPort;
 };
 
-// Accepts exactly "C|D <dotted address> <port> <port>" with single spaces and ports
+// Accepts exactly "C|D <address> <port> <port>" (a dotted IPv4 address, or IPv6 with
+// an optional zone) with single spaces and ports
 // 0..65535; anything else is rejected and out is left untouched.
 bool ParseConnEvent(const std::string& text, ConnEvent& out);
 

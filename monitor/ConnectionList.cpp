@@ -4,6 +4,8 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/TextUtil.h"
+
 namespace {
 
 const char* const STATE_NAMES[12] = {"Closed",   "Listen",   "SynSent",   "SynReceived", "Established", "FinWait1",
@@ -13,6 +15,11 @@ const char* const STATE_NAMES[12] = {"Closed",   "Listen",   "SynSent",   "SynRe
 template <size_t N>
 std::string Text(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
+}
+
+// "addr:port", the address of an IPv6 end in brackets so the port stays apart.
+std::string EndText(const char (&address)[ADDRESS_TEXT_SIZE], int32_t family, const std::string& port) {
+    return family == 6 ? "[" + Text(address) + "]:" + port : Text(address) + ":" + port;
 }
 
 }  // namespace
@@ -45,21 +52,29 @@ bool ShownInMode(const ConnectionRecord& r, int displayMode) {
     if (displayMode != 1) return true;
     const size_t n = strnlen(r.remoteAddress, sizeof r.remoteAddress);
     return !((n >= 7 && std::memcmp(r.remoteAddress, "0.0.0.0", 7) == 0) ||
-             (n >= 3 && std::memcmp(r.remoteAddress, "*:*", 3) == 0));
+             (n >= 3 && std::memcmp(r.remoteAddress, "*:*", 3) == 0) ||
+             (r.family == 6 && Text(r.remoteAddress) == "::"));
 }
 
 std::string ConnectionColumnText(const ConnectionRecord& r, int column, const CPortNameTable& portNames) {
     switch (column) {
-    case 0: {
-        std::string remote = Text(r.remoteAddress);
-        if (Text(r.protocol) == "TCP") remote += ":" + portNames.PortName(r.remotePort);
-        return remote;
-    }
-    case 1: return Text(r.localAddress) + ":" + portNames.PortName(r.localPort);
+    case 0:
+        if (Text(r.protocol) != "TCP") return Text(r.remoteAddress);
+        return EndText(r.remoteAddress, r.family, portNames.PortName(r.remotePort));
+    case 1: return EndText(r.localAddress, r.family, portNames.PortName(r.localPort));
     case 2: return Text(r.protocol);
     case 3: return r.protocol[0] == 'T' ? TcpStateName(r.stateIndex) : "";
+    case PROGRAM_COLUMN:
+        if (r.owner == OWNER_HIDDEN) return HIDDEN_OWNER_TEXT;
+        if (r.owner != OWNER_SEEN) return {};
+        return r.program[0] != '\0' ? Text(r.program) : std::to_string(r.pid);
     default: return {};
     }
+}
+
+std::string ProgramToolTip(const ConnectionRecord& r) {
+    if (r.owner == OWNER_HIDDEN) return HIDDEN_OWNER_TIP;
+    return r.owner == OWNER_SEEN ? "PID " + std::to_string(r.pid) : std::string();
 }
 
 std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord* records, int displayMode,
@@ -72,19 +87,28 @@ std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord
         if (!ShownInMode(r, displayMode)) continue;
         ConnectionRow row;
         row.image = ConnectionImage(r);
-        for (int c = 0; c < 4; ++c) row.columns[c] = ConnectionColumnText(r, c, portNames);
+        for (int c = 0; c < CONNECTION_COLUMNS; ++c) row.columns[c] = ConnectionColumnText(r, c, portNames);
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
-bool SelectionFromRowText(const std::string& column0, char selected[16]) {
-    const std::string text = column0.substr(0, 23);
-    if (text == "*:*" || text.compare(0, 7, "0.0.0.0") == 0) return false;
-    const std::string address = text.substr(0, text.find(':'));
-    // An address part longer than 15 characters is no IPv4 address; cutting it would
-    // select some other host.
-    if (address.empty() || address.size() > 15) return false;
+bool SelectionFromRowText(const std::string& column0, char (&selected)[ADDRESS_TEXT_SIZE]) {
+    std::string address;
+    if (!column0.empty() && column0[0] == '[') {
+        const size_t close = column0.find(']');
+        if (close == std::string::npos) return false;
+        address = column0.substr(1, close - 1);
+        // The wildcard is a listener's: nobody to act on.
+        if (address == "::" || !IsIPv6Text(address)) return false;
+    } else {
+        const std::string text = column0.substr(0, 23);
+        if (text == "*:*" || text.compare(0, 7, "0.0.0.0") == 0) return false;
+        address = text.substr(0, text.find(':'));
+        // An address part longer than 15 characters is no IPv4 address; cutting it
+        // would select some other host.
+        if (address.empty() || address.size() > 15) return false;
+    }
     std::memcpy(selected, address.c_str(), address.size() + 1);
     return true;
 }

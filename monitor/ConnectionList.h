@@ -16,11 +16,17 @@ inline constexpr int IMAGE_GREEN_DOT = 3;  // close-wait
 // over the whole records.
 bool TableChanged(int newCount, const ConnectionRecord* newRecs, int shownCount, const ConnectionRecord* shownRecs);
 
-// One row of the connection list: image index and the four column texts (remote end,
-// own end, protocol, TCP state).
+// Columns of the connection list: remote end, own end, protocol, TCP state, program.
+inline constexpr int CONNECTION_COLUMNS = 5;
+inline constexpr int PROGRAM_COLUMN = 4;
+// What the program cell shows where the owner cannot be seen, and the tool tip saying why.
+inline constexpr const char* HIDDEN_OWNER_TEXT = "?";
+inline constexpr const char* HIDDEN_OWNER_TIP = "다른 사용자의 프로그램이거나 읽을 수 없는 프로그램입니다.";
+
+// One row of the connection list: image index and the column texts.
 struct ConnectionRow {
     int image = 0;
-    std::string columns[4];
+    std::string columns[CONNECTION_COLUMNS];
     bool operator==(const ConnectionRow&) const = default;
 };
 
@@ -44,17 +50,21 @@ bool ShownInMode(const ConnectionRecord& record, int displayMode);
 std::vector<ConnectionRow> BuildConnectionRows(int count, const ConnectionRecord* records, int displayMode,
                                                const CPortNameTable& portNames);
 
-// One column's text of a record's row: 0 remote end, 1 own end, 2 protocol, 3 TCP
-// state; "" for any other column.
+// One column's text of a record's row: 0 remote end, 1 own end ("addr:port", an IPv6
+// address in brackets), 2 protocol, 3 TCP state, 4 the program's name ("?" where the
+// owner cannot be seen, its PID where its name could not be read); "" for any other.
 std::string ConnectionColumnText(const ConnectionRecord& record, int column, const CPortNameTable& portNames);
+
+// The program cell's tool tip: the PID, or why the owner is not shown; "" for none.
+std::string ProgramToolTip(const ConnectionRecord& record);
 
 // The image a record is shown with.
 int ConnectionImage(const ConnectionRecord& record);
 
-// The right-click rule: from a row's column 0 (at most 23 characters are looked at),
-// the address before the first ':'. False, with selected untouched, for UDP and
-// listening rows and for a text whose address part is empty or would not fit.
-bool SelectionFromRowText(const std::string& column0, char selected[16]);
+// The right-click rule: from a row's column 0, the address before the first ':' (at
+// most 23 characters are looked at), or the one within brackets. False, with selected
+// untouched, for UDP and listening rows and for a text that holds no address.
+bool SelectionFromRowText(const std::string& column0, char (&selected)[ADDRESS_TEXT_SIZE]);
 
 // "Closed" .. "DeleteTCB" for indexes 0..11, "" for any other.
 const char* TcpStateName(int stateIndex);

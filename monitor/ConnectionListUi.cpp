@@ -20,6 +20,13 @@ QVariant ConnectionListModel::data(const QModelIndex& index, int role) const {
     const ConnectionRecord& r = Record(index.row());
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(ConnectionColumnText(r, index.column(), portNames_));
+    case Qt::ToolTipRole:
+        // The tip is ours alone (no text from the agent), so its rich-text reading is safe.
+        if (index.column() == PROGRAM_COLUMN) {
+            const std::string tip = ProgramToolTip(r);
+            if (!tip.empty()) return QString::fromStdString(tip);
+        }
+        break;
     case Qt::DecorationRole:
         if (index.column() == 0) return images_.Icon(ConnectionImage(r));
         break;
@@ -137,7 +144,7 @@ std::vector<ListRow> ToListRows(const std::vector<ConnectionRow>& rows, int firs
 void Rewrite(CListCtrl& list, int position, const ConnectionRow& was, const ConnectionRow& now) {
     if (now.image != was.image || now.columns[0] != was.columns[0])
         list.SetItem(position, 0, QString::fromStdString(now.columns[0]), now.image);
-    for (int c = 1; c < 4; ++c)
+    for (int c = 1; c < CONNECTION_COLUMNS; ++c)
         if (now.columns[c] != was.columns[c]) list.SetItemText(position, c, QString::fromStdString(now.columns[c]));
 }
 

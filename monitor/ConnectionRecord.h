@@ -2,17 +2,36 @@
 #include <cstdint>
 #include <cstring>
 
-// One TCP connection or UDP listener. Fixed-width texts so that tables are copied and
-// compared as whole blocks.
+// Room for an address text: an IPv6 address in its shortest form (at most 45
+// characters) with a zone ("%" and an interface name of up to 15), and the NUL.
+inline constexpr int ADDRESS_TEXT_SIZE = 64;
+// Room for a program's name as the agent reports it, cut on a character boundary.
+inline constexpr int PROGRAM_NAME_SIZE = 32;
+
+// Who owns a row's socket, as far as the agent could tell.
+enum OwnerKind : int32_t {
+    OWNER_NOT_READ = 0,  // read from tables that carry no process
+    OWNER_NONE,          // no process holds it (time-wait and other closing rows)
+    OWNER_HIDDEN,        // a process holds it but cannot be seen (another user's)
+    OWNER_SEEN,          // pid and program name are known
+};
+
+// One TCP connection or listener, or one UDP endpoint. Fixed-width texts and 32-bit
+// integers with no gaps, so that tables are copied and compared as whole blocks.
 struct ConnectionRecord {
     char protocol[8];
-    char localAddress[32];
-    char remoteAddress[32];
+    char localAddress[ADDRESS_TEXT_SIZE];
+    char remoteAddress[ADDRESS_TEXT_SIZE];
     int32_t stateIndex;
     int32_t localPort;
     int32_t remotePort;
+    int32_t family;  // 4 or 6: how the addresses are written and shown
+    uint32_t pid;    // 0 when no process is known
+    int32_t owner;   // OwnerKind
+    char program[PROGRAM_NAME_SIZE];
 };
-static_assert(sizeof(ConnectionRecord) == 84, "ConnectionRecord must stay 84 bytes");
+static_assert(sizeof(ConnectionRecord) == 8 + 2 * ADDRESS_TEXT_SIZE + 6 * 4 + PROGRAM_NAME_SIZE,
+              "ConnectionRecord must have no padding: it is compared as a block");
 
 // Bounds a table read, the displayed table and the tracker's slots. Far above what a
 // desktop holds, so the connections to and from the LAN address, which sort last,

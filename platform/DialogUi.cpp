@@ -185,7 +185,8 @@ void CDialogBase::SetDlgItemText(int id, const QString& text) {
     else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) ip->setAddress(text);
 }
 
-QString CDialogBase::AddressText() const { return GetDlgItemText(IDC_IP_ADDRESS).left(15); }
+// Room for an IPv6 address with its zone; a dotted address is at most 15 characters.
+QString CDialogBase::AddressText() const { return GetDlgItemText(IDC_IP_ADDRESS).left(63); }
 
 void CDialogBase::EnableWithAddress(int buttonId) {
     auto* ip = Item<IpAddressWidget>(IDC_IP_ADDRESS);

@@ -33,7 +33,10 @@ IpAddressWidget::IpAddressWidget(QWidget* parent) : QFrame(parent) {
         f->installEventFilter(this);
         fields_[i] = f;
         layout->addWidget(f, 1);
-        if (i < 3) layout->addWidget(new QLabel(QStringLiteral("."), this));
+        if (i < 3) {
+            dots_[i] = new QLabel(QStringLiteral("."), this);
+            layout->addWidget(dots_[i]);
+        }
         connect(f, &QLineEdit::textEdited, this, [this, i](const QString& t) {
             emit fieldChanged(i);
             if (t.size() == 3 && i < 3 && fields_[i]->cursorPosition() == 3) {
@@ -42,7 +45,30 @@ IpAddressWidget::IpAddressWidget(QWidget* parent) : QFrame(parent) {
             }
         });
     }
+    v6_ = new QLineEdit(this);
+    v6_->setFrame(false);
+    v6_->setObjectName(QStringLiteral("ipv6Field"));
+    v6_->setMaxLength(63);
+    v6_->hide();
+    layout->addWidget(v6_, 4);
+    connect(v6_, &QLineEdit::textEdited, this, [this](const QString& t) {
+        if (t.isEmpty()) {
+            showIPv6(false);
+            fields_[0]->setFocus(Qt::OtherFocusReason);
+        }
+        emit fieldChanged(0);
+    });
     setFocusProxy(fields_[0]);
+}
+
+void IpAddressWidget::showIPv6(bool shown) {
+    if (shown == v6Shown_) return;
+    v6Shown_ = shown;
+    for (QLineEdit* f : fields_) f->setVisible(!shown);
+    for (QWidget* d : dots_) d->setVisible(!shown);
+    v6_->setVisible(shown);
+    if (!shown) v6_->clear();
+    setFocusProxy(shown ? v6_ : fields_[0]);
 }
 
 int IpAddressWidget::indexOf(const QObject* o) const {
@@ -60,6 +86,10 @@ void IpAddressWidget::moveTo(int i, bool selectAll, bool atEnd) {
 
 void IpAddressWidget::paste(int i, const QString& text) {
     const QString trimmed = text.trimmed();
+    if (IsIPv6Text(trimmed.toStdString())) {
+        setAddress(trimmed);
+        return;
+    }
     if (IsDottedIPv4(trimmed.toStdString())) {
         setAddress(trimmed);
         moveTo(3, false, true);
@@ -124,18 +154,24 @@ bool IpAddressWidget::fieldKey(int i, QKeyEvent* key) {
 }
 
 QString IpAddressWidget::text() const {
+    if (v6Shown_) return v6_->text();
     QStringList parts;
     for (QLineEdit* f : fields_) parts << QString::number(f->text().isEmpty() ? 0 : f->text().toInt());
     return parts.join('.');
 }
 
 bool IpAddressWidget::isBlank() const {
+    if (v6Shown_) return false;
     for (QLineEdit* f : fields_)
         if (!f->text().isEmpty()) return false;
     return true;
 }
 
 void IpAddressWidget::clear() {
+    if (v6Shown_) {
+        showIPv6(false);
+        emit fieldChanged(0);
+    }
     for (int i = 0; i < 4; ++i) {
         if (fields_[i]->text().isEmpty()) continue;
         fields_[i]->clear();
@@ -143,11 +179,23 @@ void IpAddressWidget::clear() {
     }
 }
 
-void IpAddressWidget::setAddress(const QString& dotted) {
+void IpAddressWidget::setAddress(const QString& text) {
+    const std::string trimmed = text.trimmed().toStdString();
+    if (IsIPv6Text(trimmed)) {
+        for (QLineEdit* f : fields_) f->clear();
+        showIPv6(true);
+        v6_->setText(QString::fromStdString(trimmed));
+        emit fieldChanged(0);
+        return;
+    }
     uint32_t address;
-    if (!ParseDottedIPv4(dotted.trimmed().toStdString(), address)) {
+    if (!ParseDottedIPv4(trimmed, address)) {
         clear();
         return;
+    }
+    if (v6Shown_) {
+        showIPv6(false);
+        emit fieldChanged(0);
     }
     const auto* bytes = reinterpret_cast<const uint8_t*>(&address);
     for (int i = 0; i < 4; ++i) {

@@ -18,17 +18,22 @@ inline constexpr const char* NO_ADDRESS = "0.0.0.0";
 // field borders; a digit typed after a lone 0 replaces it. A dotted address pasted into
 // any field fills all four. The control is one Tab stop, entered at the field that last
 // had the focus.
+//
+// An IPv6 address, set or pasted, shows in one field in place of the four, until it is
+// cleared or emptied.
 class IpAddressWidget : public QFrame {
     Q_OBJECT
 public:
     explicit IpAddressWidget(QWidget* parent = nullptr);
 
     QString text() const;
-    // Accepts a dotted address; anything else clears the control.
-    void setAddress(const QString& dotted);
+    // Accepts a dotted or an IPv6 address; anything else clears the control.
+    void setAddress(const QString& address);
     void clear();
     bool isBlank() const;
     QLineEdit* field(int i) const { return fields_[i]; }
+    // The one field of an IPv6 address, or null while the four fields show.
+    QLineEdit* ipv6Field() const { return v6Shown_ ? v6_ : nullptr; }
 
 signals:
     // A field's value changed (by typing or by setAddress); the field's index 0..3.
@@ -44,6 +49,11 @@ private:
     void paste(int i, const QString& text);
     void showFieldMenu(int i, const QPoint& globalPos);
 
+    void showIPv6(bool shown);
+
     QLineEdit* fields_[4];
+    QWidget* dots_[3];
+    QLineEdit* v6_;
+    bool v6Shown_ = false;
     bool autoMoved_ = false;  // the last keystroke filled a field and moved on
 };

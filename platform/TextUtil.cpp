@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <arpa/inet.h>
 
 namespace {
 
@@ -143,6 +144,71 @@ size_t WriteDottedIPv4(const uint8_t bytes[4], char* out) {
     }
     p[-1] = '\0';
     return static_cast<size_t>(p - 1 - out);
+}
+
+size_t WriteIPv6(const uint8_t b[16], char* out) {
+    static constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    char* p = out;
+    if (std::memcmp(b, kMapped, sizeof kMapped) == 0) {
+        std::memcpy(p, "::ffff:", 7);
+        return 7 + WriteDottedIPv4(b + 12, p + 7);
+    }
+    int groups[8];
+    for (int i = 0; i < 8; ++i) groups[i] = b[2 * i] << 8 | b[2 * i + 1];
+    int best = -1, bestLength = 1;  // a lone zero group is written out, not shortened
+    for (int i = 0; i < 8;) {
+        int j = i;
+        while (j < 8 && groups[j] == 0) ++j;
+        if (j - i > bestLength) best = i, bestLength = j - i;
+        i = j > i ? j : i + 1;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        if (i == best) {
+            *p++ = ':';
+            if (i == 0) *p++ = ':';
+            i += bestLength - 1;
+            continue;
+        }
+        bool started = false;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const int digit = groups[i] >> shift & 0xf;
+            if (digit != 0 || started || shift == 0) *p++ = kHex[digit], started = true;
+        }
+        if (i < 7) *p++ = ':';
+    }
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
+std::string FormatIPv6(const uint8_t bytes[16]) {
+    char text[48];
+    return std::string(text, WriteIPv6(bytes, text));
+}
+
+bool ParseIPv6(std::string_view text, uint8_t bytes[16], std::string* zone) {
+    const size_t percent = text.find('%');
+    const std::string_view address = text.substr(0, percent);
+    if (address.empty() || address.size() > 45) return false;
+    if (percent != std::string_view::npos) {
+        const std::string_view z = text.substr(percent + 1);
+        if (z.empty() || z.size() > 15) return false;
+        for (char c : z)
+            if (c <= ' ' || c > '~' || c == '%' || c == '/' || c == ':') return false;
+    }
+    char buffer[46];
+    std::memcpy(buffer, address.data(), address.size());
+    buffer[address.size()] = '\0';
+    uint8_t parsed[16];
+    if (::inet_pton(AF_INET6, buffer, parsed) != 1) return false;
+    std::memcpy(bytes, parsed, sizeof parsed);
+    if (zone) *zone = percent == std::string_view::npos ? std::string() : std::string(text.substr(percent + 1));
+    return true;
+}
+
+bool IsIPv6Text(std::string_view text) {
+    uint8_t ignored[16];
+    return ParseIPv6(text, ignored, nullptr);
 }
 
 std::string FormatDottedIPv4(const uint8_t b[4]) {

@@ -21,6 +21,18 @@ std::string FormatDottedIPv4(const uint8_t bytes[4]);
 size_t WriteDottedIPv4(const uint8_t bytes[4], char* out);
 std::string FormatDottedIPv4(uint32_t networkOrder);
 
+// An IPv6 address in its canonical text (RFC 5952): lower-case hex without leading
+// zeros, the longest run of two or more zero groups (the first of equal runs) as
+// "::", and an IPv4-mapped address as ::ffff:a.b.c.d. Written into out, which has room
+// for 46 characters; returns the length.
+size_t WriteIPv6(const uint8_t bytes[16], char* out);
+std::string FormatIPv6(const uint8_t bytes[16]);
+// An IPv6 address text, optionally followed by "%" and a zone of 1..15 characters
+// (an interface name or index: printable ASCII without '%', '/' or ':'). False, out
+// untouched, for anything else; zone may be null.
+bool ParseIPv6(std::string_view text, uint8_t bytes[16], std::string* zone);
+bool IsIPv6Text(std::string_view text);
+
 // How ReadDecimal takes a number.
 struct DecimalRule {
     int64_t min = 0;

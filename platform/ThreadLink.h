@@ -23,7 +23,7 @@ class ThreadLink {
 public:
     WindowRef hwnd;
     std::unique_ptr<std::string> text;
-    char address[16] = {};
+    char address[64] = {};  // an IPv6 address with its zone fits
 
     ThreadLink() = default;
     ThreadLink(const ThreadLink&) = delete;

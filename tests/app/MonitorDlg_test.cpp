@@ -168,10 +168,10 @@ TEST_F(MonitorDlgTest, FreshStartShowsDialog102AndCreatesNoFile) {
     EXPECT_TRUE(pictureFound);
 
     QTreeView* conn = peer.ConnectionList().widget();
-    ASSERT_EQ(peer.ConnectionList().GetColumnCount(), 4);
-    const char* connHeads[] = {"상대방 주소", "자기 주소", "Proto", "상 태"};
-    const int connWidths[] = {170, 170, 45, 90};
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(peer.ConnectionList().GetColumnCount(), 5);
+    const char* connHeads[] = {"상대방 주소", "자기 주소", "Proto", "상 태", "프로그램"};
+    const int connWidths[] = {170, 170, 45, 90, 90};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(peer.ConnectionList().GetColumnHeading(i), QString::fromUtf8(connHeads[i]));
         EXPECT_EQ(conn->columnWidth(i), connWidths[i]);
         EXPECT_TRUE(conn->header()->defaultAlignment() & Qt::AlignLeft);
@@ -277,7 +277,7 @@ TEST_F(MonitorDlgTest, StartUpRunsItsStepsInOrder) {
     // Lists and images are ready before the friend file is loaded; the port-name flag
     // comes from the (default) settings before the timers start; the receiver's block
     // names the window before the thread starts.
-    EXPECT_EQ(dlg.columnsAtFriendFile, 42);
+    EXPECT_EQ(dlg.columnsAtFriendFile, 52);
     EXPECT_EQ(dlg.imagesAtFriendFile, 4);
     EXPECT_EQ(dlg.showNamesAtTimer, 1);
     EXPECT_TRUE(dlg.peerLinkReadyAtReceiver);
@@ -316,7 +316,7 @@ TEST_F(MonitorDlgTest, FailingAgentStopsStartUpAfterItsStep) {
     EXPECT_EQ(dlg.GetDlgItem(IDC_AD_HOST)->findChild<QLabel*>(QStringLiteral("vantleBanner")), nullptr);
     EXPECT_EQ(TheFakeAgent().Reads(), 0);
     // The window still has its columns, and nothing ever refreshes it.
-    EXPECT_EQ(dlg.ConnectionList().GetColumnCount(), 4);
+    EXPECT_EQ(dlg.ConnectionList().GetColumnCount(), 5);
     dlg.show();
     ProcessEventsFor(1300);
     EXPECT_EQ(TheFakeAgent().Reads(), 0);

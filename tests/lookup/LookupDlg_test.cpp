@@ -104,6 +104,50 @@ TEST_F(LookupDlgTest, ComputerNameLookUpFromAPresetAddressByEnter) {
     EXPECT_EQ(dlg.Item<QLabel>(IDC_NAME_RESULT)->textFormat(), Qt::PlainText);
 }
 
+// An IPv6 row's address reaches both look-ups whole: shown in the address control,
+// looked up by name, and asked of the whois server without its zone.
+TEST_F(LookupDlgTest, IPv6AddressIsLookedUpAndQueried) {
+    if (const std::string why = NamespaceUnavailableReason(); !why.empty()) GTEST_SKIP() << why;
+    ResolverSandbox sandbox("::1 six.tolvara.test\n");
+    ASSERT_EQ(sandbox.error(), "");
+    CComputerNameDlg names;
+    names.SetPresetAddress("::1");
+    QString found;
+    AnswerNextModal([&](CDialogBase* d) {
+        EXPECT_NE(d->Item<IpAddressWidget>(IDC_IP_ADDRESS)->ipv6Field(), nullptr);
+        EXPECT_TRUE(Enabled(*d, IDC_START_LOOKUP));
+        ClickButton(d, IDC_START_LOOKUP);
+        found = d->GetDlgItemText(IDC_NAME_RESULT);
+        d->EndDialog(IDOK);
+    });
+    RunModal(names);
+    EXPECT_EQ(found, QString::fromUtf8("IP 주소 ::1에 설정된 컴퓨터 이름은 six.tolvara.test 입니다."));
+
+    ScriptedServer server({"inet6num: 2001:db8::/32\n"});
+    ::setenv("TOLVARA_WHOIS_ROOT", server.endpoint().c_str(), 1);
+    CWhoisDlg whois;
+    whois.SetPresetAddress("2001:db8::7%lo");
+    QString shown;
+    AnswerNextModal([&](CDialogBase* d) {
+        EXPECT_EQ(d->GetDlgItemText(IDC_IP_ADDRESS), "2001:db8::7%lo");
+        ClickButton(d, IDC_START_WHOIS);
+        ProcessEventsUntil([&] { return d->GetDlgItemText(IDC_WHOIS_RESULT) != kQuerying; });
+        shown = d->GetDlgItemText(IDC_WHOIS_RESULT);
+        d->EndDialog(IDCANCEL);
+    });
+    RunModal(whois);
+    EXPECT_TRUE(shown.contains(QStringLiteral("inet6num: 2001:db8::/32"))) << shown.toStdString();
+    EXPECT_EQ(server.Requests(), std::vector<std::string>{"2001:db8::7\r\n"});
+
+    // Emptying the one field brings the four back.
+    IpAddressWidget ip;
+    ip.setAddress("::1");
+    QTest::keyClick(ip.ipv6Field(), Qt::Key_End);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(ip.ipv6Field(), Qt::Key_Backspace);
+    EXPECT_EQ(ip.ipv6Field(), nullptr);
+    EXPECT_EQ(ip.text(), "0.0.0.0");
+}
+
 TEST_F(LookupDlgTest, WhoisShowsTheRecordOrTheFailureAndReturnsToIdle) {
     ScriptedServer server({kPage});
     const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());

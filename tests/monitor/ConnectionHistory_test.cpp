@@ -50,6 +50,27 @@ TEST(ConnEventParse, ReadsTheTrackersTexts) {
     EXPECT_EQ(ev.localPort, 0);
 }
 
+TEST(ConnEventParse, IPv6EventsMakeLinesInTheSameFormat) {
+    Names names(1);
+    const LocalTime t{2000, 9, 7, 9, 5, 3};
+    for (const char* address : {"::1", "2001:db8::7", "fe80::1%eth0"}) {
+        ConnEvent ev{};
+        ASSERT_TRUE(ParseConnEvent(FormatConnEventText('C', TcpRecord(address, 23, 1025, STATE_ESTABLISHED, "::1")), ev))
+            << address;
+        EXPECT_STREQ(ev.remoteAddress, address);
+        EXPECT_EQ(FormatHistoryLine(t, ev, *names.table),
+                  std::string("2000년 9월 7일 09:05:03 - <+++연결+++> ") + address + " : telnet - blackjack");
+    }
+    // The longest address text the table can hold survives the road whole.
+    const std::string longest = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%" + std::string(15, 'z');
+    ConnEvent ev{};
+    ASSERT_TRUE(ParseConnEvent("D " + longest + " 1 2", ev));
+    EXPECT_EQ(ev.remoteAddress, longest);
+    for (const char* bad : {"C ::1% 1 2", "C ::1%a%b 1 2", "C 1::2::3 1 2", "C [::1] 1 2", "C ::1%a/b 1 2",
+                            "C ::1%0123456789abcdef 1 2", "C :::1 1 2"})
+        EXPECT_FALSE(ParseConnEvent(bad, ev)) << bad;
+}
+
 TEST(ConnEventParse, MalformedTextsAreRejectedAndLeaveTheEventAlone) {
     const std::vector<std::string> bad = {
         "",
@@ -115,7 +136,7 @@ TEST(HistoryLine, LongestFieldsAreKeptWholeAndAddressStaysInItsBuffer) {
     ConnEvent ev = Event('D', "", 1, 2);
     std::memset(ev.remoteAddress, '9', sizeof ev.remoteAddress);  // no NUL at all
     EXPECT_EQ(FormatHistoryLine(LocalTime{2000, 12, 31, 23, 59, 59}, ev, *names.table),
-              "2000년 12월 31일 23:59:59 - <---단절---> 999999999999999 : " + std::string(23, 'a') + " - " +
+              "2000년 12월 31일 23:59:59 - <---단절---> " + std::string(sizeof ev.remoteAddress, '9') + " : " + std::string(23, 'a') + " - " +
                   std::string(23, 'b'));
 }
 

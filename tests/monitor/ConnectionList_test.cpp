@@ -121,7 +121,7 @@ TEST(ConnectionListRows, StateColumnOnlyForTcpAndKnownStates) {
 }
 
 TEST(ConnectionListSelection, AddressBeforeTheColonOrNothing) {
-    char selected[16];
+    char selected[ADDRESS_TEXT_SIZE];
     std::strcpy(selected, "keep");
     EXPECT_FALSE(SelectionFromRowText("*:*", selected));
     EXPECT_FALSE(SelectionFromRowText("0.0.0.0:0", selected));
@@ -136,10 +136,21 @@ TEST(ConnectionListSelection, AddressBeforeTheColonOrNothing) {
     EXPECT_STREQ(selected, "255.255.255.255");
     EXPECT_TRUE(SelectionFromRowText("1.2.3.4", selected));
     EXPECT_STREQ(selected, "1.2.3.4");
+
+    // An IPv6 end: the address within the brackets, never the listener's wildcard.
+    EXPECT_TRUE(SelectionFromRowText("[2001:db8::7]:https", selected));
+    EXPECT_STREQ(selected, "2001:db8::7");
+    EXPECT_TRUE(SelectionFromRowText("[fe80::1%eth0]:22", selected));
+    EXPECT_STREQ(selected, "fe80::1%eth0");
+    std::strcpy(selected, "keep");
+    EXPECT_FALSE(SelectionFromRowText("[::]:0", selected));
+    EXPECT_FALSE(SelectionFromRowText("[::1:80", selected));
+    EXPECT_FALSE(SelectionFromRowText("[not an address]:80", selected));
+    EXPECT_STREQ(selected, "keep");
 }
 
 TEST(ConnectionListSelection, LongTextsNeverOverflowTheSelection) {
-    char buffer[32];
+    char buffer[ADDRESS_TEXT_SIZE];
     std::memset(buffer, '#', sizeof buffer);
     std::strcpy(buffer, "keep");
     EXPECT_FALSE(SelectionFromRowText("1234567890123456:80", buffer));

@@ -198,7 +198,7 @@ TEST(ConnectionTracker, UnterminatedAddressStaysWithinItsBuffer) {
     Tracker t;
     ConnectionRecord r = Tcp("x", 1, 2);
     std::memset(r.remoteAddress, '7', sizeof r.remoteAddress);
-    EXPECT_EQ(t.Pass({r}), (Texts{"C " + std::string(32, '7') + " 1 2"}));
+    EXPECT_EQ(t.Pass({r}), (Texts{"C " + std::string(sizeof r.remoteAddress, '7') + " 1 2"}));
 }
 
 TEST(ConnectionTracker, TracksAsManyConnectionsAsTheTableCanHold) {

@@ -2,9 +2,11 @@
 // can be made to fail one by one.
 #include "monitor/CNetTableAgent.h"
 #include "support/FakeAgent.h"
+#include "support/TestRecords.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <ctime>
@@ -27,6 +29,9 @@ using Forced = FakeForced;
 FakeValue Int(int32_t n) { return FakeInt(n); }
 FakeValue Ip(std::vector<uint8_t> bytes) { return FakeIp(std::move(bytes)); }
 
+// The GETNEXT requests that find no table of both families before the older ones are read.
+constexpr size_t kProbes = 3;
+
 ConnectionRecord Record(const char* protocol, const char* local, int32_t lport, const char* remote,
                         int32_t rport, int32_t stateIndex) {
     ConnectionRecord r;
@@ -37,10 +42,11 @@ ConnectionRecord Record(const char* protocol, const char* local, int32_t lport, 
     r.stateIndex = stateIndex;
     r.localPort = lport;
     r.remotePort = rport;
+    r.family = 4;
     return r;
 }
 
-// Records compare as whole 84-byte blocks downstream, so padding counts too.
+// Records compare as whole blocks downstream, so padding counts too.
 void ExpectRecord(const ConnectionRecord& actual, const ConnectionRecord& expected) {
     EXPECT_EQ(0, std::memcmp(&actual, &expected, sizeof expected))
         << actual.protocol << " " << actual.localAddress << ":" << actual.localPort << " "
@@ -80,9 +86,10 @@ TEST_F(NetTableAgentTest, ReadsBothTablesIntoRecords) {
     ExpectRecord(agent.records[3], Record("UDP", "0.0.0.0", 137, "*:*", 0, -1));
     ExpectRecord(agent.records[4], Record("UDP", "127.0.0.1", 44444, "*:*", 0, -1));
 
-    // Two requests per row and one closing GETNEXT per table: the walk's whole cost.
-    EXPECT_EQ(2u * 5 + 2, script.requests.size());
-    const Request& firstGet = script.requests[1];
+    // The tables of both families are asked for first (one GETNEXT each finds none),
+    // then two requests per row and one closing GETNEXT per table: the walk's whole cost.
+    EXPECT_EQ(kProbes + 2u * 5 + 2, script.requests.size());
+    const Request& firstGet = script.requests[kProbes + 1];
     EXPECT_EQ(SNMP_PDU_GET, firstGet.pdu);
     ASSERT_EQ(5u, firstGet.names.size());
     for (uint32_t c = 0; c < 5; ++c) {
@@ -117,7 +124,7 @@ TEST_F(NetTableAgentTest, HundredRecordsAtMostAndAFullTcpTableLeavesNoRoomForUdp
     }
     const Oid udpTable = {1, 3, 6, 1, 2, 1, 7, 5};
     for (const Request& r : script.requests) EXPECT_FALSE(IsUnder(r.names[0], udpTable));
-    EXPECT_EQ(200u, script.requests.size());
+    EXPECT_EQ(kProbes + 200u, script.requests.size());
 }
 
 TEST_F(NetTableAgentTest, TcpRowsFillTheLimitBeforeUdpRows) {
@@ -301,6 +308,108 @@ TEST_F(NetTableAgentTest, InitializeHandsTheInitAMonotonicUptimeAndHonoursItsAns
 
     CNetTableAgent withoutQuery(FakeAgentInit, nullptr);
     EXPECT_FALSE(withoutQuery.Initialize());
+}
+
+// Rows of both families as the tables carrying them serve them: each row decoded from
+// its index, state and process in one request, each program's name asked once.
+TEST_F(NetTableAgentTest, TablesOfBothFamiliesGiveEveryRowWithItsProgram) {
+    auto tcp = [](const char* local, int lport, const char* remote, int rport, int state, uint32_t pid) {
+        ConnectionRecord r = TcpRecord(remote, rport, lport, state, local);
+        r.pid = pid;
+        return r;
+    };
+    script.bothFamilies = true;
+    script.records = {
+        tcp("0.0.0.0", 5000, "0.0.0.0", 0, STATE_LISTEN, 40),
+        tcp("127.0.0.1", 5000, "127.0.0.1", 57406, STATE_ESTABLISHED, 40),
+        tcp("::1", 5002, "::1", 33588, STATE_ESTABLISHED, 41),
+        tcp("::1", 5003, "::1", 33590, STATE_TIME_WAIT, 0),
+        tcp("fe80::1%1", 22, "fe80::2%1", 40000, STATE_ESTABLISHED, 0),
+        UdpRecord(53, "::"),
+    };
+    script.programs = {{40, "server"}, {41, std::string("ev\x01l\0hidden")}};
+    // A dual-stack listener (type unknown), a row of an address type no index can
+    // carry, and a connection of an IPv6 socket over IPv4 as another make types it.
+    script.view[Column(kTcpListenerEntry, 4, {0, 0, 6000})] = FakeGauge(40);
+    script.view[Column(kTcpConnectionEntry, 7, {16, 4, 1, 2, 3, 4, 1, 1, 4, 1, 2, 3, 4, 2})] = FakeInt(5);
+    std::vector<uint32_t> mapped = {2, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 0, 0, 1, 80};
+    mapped.insert(mapped.end(), mapped.begin(), mapped.end() - 1);
+    mapped.push_back(1234);
+    script.view[Column(kTcpConnectionEntry, 7, mapped)] = FakeInt(5);
+    script.view[Column(kTcpConnectionEntry, 8, mapped)] = FakeGauge(40);
+
+    ASSERT_TRUE(agent.Initialize());
+    ASSERT_EQ(0, agent.ReadTables()) << agent.errorText;
+    EXPECT_TRUE(agent.ReadBothFamilies());
+    struct Expected {
+        const char* protocol;
+        const char* local;
+        int lport;
+        const char* remote;
+        int rport, state, family;
+        uint32_t pid;
+        int owner;
+        const char* program;
+    };
+    const Expected expected[] = {
+        {"TCP", "::", 6000, "::", 0, STATE_LISTEN, 6, 40, OWNER_SEEN, "server"},
+        {"TCP", "0.0.0.0", 5000, "0.0.0.0", 0, STATE_LISTEN, 4, 40, OWNER_SEEN, "server"},
+        {"TCP", "127.0.0.1", 5000, "127.0.0.1", 57406, STATE_ESTABLISHED, 4, 40, OWNER_SEEN, "server"},
+        {"TCP", "::1", 5002, "::1", 33588, STATE_ESTABLISHED, 6, 41, OWNER_SEEN, "ev?l"},
+        {"TCP", "::1", 5003, "::1", 33590, STATE_TIME_WAIT, 6, 0, OWNER_NONE, ""},
+        // In index order, where its ipv6 type puts it.
+        {"TCP", "10.0.0.1", 80, "10.0.0.1", 1234, STATE_ESTABLISHED, 4, 40, OWNER_SEEN, "server"},
+        {"TCP", "fe80::1%lo", 22, "fe80::2%lo", 40000, STATE_ESTABLISHED, 6, 0, OWNER_HIDDEN, ""},
+        {"UDP", "::", 53, "*:*", 0, -1, 6, 0, OWNER_HIDDEN, ""},
+    };
+    ASSERT_EQ(agent.GetRecordCount(), static_cast<int>(std::size(expected)));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        const Expected& e = expected[i];
+        ConnectionRecord want{};
+        std::strcpy(want.protocol, e.protocol);
+        std::strcpy(want.localAddress, e.local);
+        std::strcpy(want.remoteAddress, e.remote);
+        want.localPort = e.lport;
+        want.remotePort = e.rport;
+        want.stateIndex = e.state;
+        want.family = e.family;
+        want.pid = e.pid;
+        want.owner = e.owner;
+        std::strcpy(want.program, e.program);
+        ExpectRecord(agent.records[i], want);
+    }
+
+    // One GETNEXT carries state and process of a connection; a second read asks no name again.
+    auto count = [&](uint8_t pdu, const Oid& prefix, size_t names) {
+        return std::count_if(script.requests.begin(), script.requests.end(), [&](const Request& r) {
+            return r.pdu == pdu && r.names.size() == names && IsUnder(r.names[0], prefix);
+        });
+    };
+    EXPECT_EQ(count(SNMP_PDU_GETNEXT, kTcpConnectionEntry, 2), 6 + 1);  // the unknown type's row is skipped
+    EXPECT_EQ(count(SNMP_PDU_GET, kTcpConnectionEntry, 1), 0);
+    EXPECT_EQ(count(SNMP_PDU_GET, kSwRunName, 1), 2);
+    ASSERT_EQ(0, agent.ReadTables());
+    EXPECT_EQ(count(SNMP_PDU_GET, kSwRunName, 1), 2);
+    EXPECT_EQ(script.Reads(), 0);  // the older tables are not walked
+}
+
+TEST_F(NetTableAgentTest, AgentThatWalksOneColumnAtATimeGivesTheProcessByGet) {
+    script.bothFamilies = true;
+    ConnectionRecord r = TcpRecord("::1", 80, 4000, STATE_ESTABLISHED, "::1");
+    r.pid = 7;
+    script.records = {r};
+    script.programs = {{7, "web"}};
+    script.force = [](const Request& q, size_t) -> std::optional<Forced> {
+        if (q.pdu == SNMP_PDU_GETNEXT && q.names.size() == 2) return Forced{true, SNMP_ERRORSTATUS_NOSUCHNAME, 2};
+        return std::nullopt;
+    };
+    ASSERT_TRUE(agent.Initialize());
+    ASSERT_EQ(0, agent.ReadTables()) << agent.errorText;
+    ASSERT_EQ(1, agent.GetRecordCount());
+    EXPECT_EQ(agent.records[0].pid, 7u);
+    EXPECT_STREQ(agent.records[0].program, "web");
+    EXPECT_STREQ(agent.records[0].remoteAddress, "::1");
 }
 
 TEST(NetTableAgentLibraryTest, InitializeFailsWithoutAUsableLibrary) {

@@ -1,6 +1,7 @@
 #include "support/FakeAgent.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <cstring>
 #include <string_view>
@@ -16,12 +17,38 @@ std::array<uint8_t, 4> Address(const char* dotted) {
     return b;
 }
 
+void AddBothFamilies(const FakeAgent& agent, std::map<Oid, FakeValue>& view) {
+    uint32_t instance = 0;
+    for (const ConnectionRecord& r : agent.records) {
+        std::vector<uint32_t> index = InetIndex(r.localAddress);
+        index.push_back(static_cast<uint32_t>(r.localPort));
+        if (std::string_view(r.protocol) == "TCP" && r.stateIndex == STATE_LISTEN) {
+            view[MibColumn(kTcpListenerEntry, 4, index)] = FakeGauge(r.pid);
+            continue;
+        }
+        const bool tcp = std::string_view(r.protocol) == "TCP";
+        const std::vector<uint32_t> remote = tcp ? InetIndex(r.remoteAddress) : std::vector<uint32_t>{0, 0};
+        index.insert(index.end(), remote.begin(), remote.end());
+        index.push_back(tcp ? static_cast<uint32_t>(r.remotePort) : 0);
+        if (tcp) {
+            view[MibColumn(kTcpConnectionEntry, 7, index)] = FakeInt(r.stateIndex + 1);
+            view[MibColumn(kTcpConnectionEntry, 8, index)] = FakeGauge(r.pid);
+        } else {
+            index.push_back(++instance);
+            view[MibColumn(kUdpEndpointEntry, 8, index)] = FakeGauge(r.pid);
+        }
+    }
+    for (const auto& [pid, name] : agent.programs) view[MibColumn(kSwRunName, pid, {})] = FakeText(name);
+}
+
 // The view with the records added, rebuilt for each request so a test may change the
 // records between reads.
 std::map<Oid, FakeValue> ServedView(const FakeAgent& agent) {
     FakeAgent served;
     served.view = agent.view;
+    if (agent.bothFamilies) AddBothFamilies(agent, served.view);
     for (const ConnectionRecord& r : agent.records) {
+        if (std::strchr(r.localAddress, ':')) continue;  // the older tables hold IPv4 alone
         if (std::string_view(r.protocol) == "TCP")
             served.AddTcp(r.stateIndex + 1, Address(r.localAddress), r.localPort, Address(r.remoteAddress),
                           r.remotePort);
@@ -36,7 +63,9 @@ void Store(SnmpVarBind& vb, const FakeValue& v) {
     vb.value.asnType = v.type;
     if (v.type == ASN_INTEGER) {
         vb.value.asnValue.number = v.number;
-    } else if (v.type == ASN_IPADDRESS) {
+    } else if (v.type == ASN_GAUGE32) {
+        vb.value.asnValue.gauge = static_cast<uint32_t>(v.number);
+    } else if (v.type == ASN_IPADDRESS || v.type == ASN_OCTETSTRING) {
         auto* b = static_cast<uint8_t*>(SnmpUtilMemAlloc(static_cast<uint32_t>(v.bytes.size())));
         std::memcpy(b, v.bytes.data(), v.bytes.size());
         vb.value.asnValue.address = AsnOctetString{b, static_cast<uint32_t>(v.bytes.size()), 1};
@@ -60,6 +89,28 @@ Oid MibColumn(const Oid& entry, uint32_t column, const std::vector<uint32_t>& in
 }
 
 FakeValue FakeInt(int32_t n) { return FakeValue{ASN_INTEGER, n, {}}; }
+FakeValue FakeGauge(uint32_t n) { return FakeValue{ASN_GAUGE32, static_cast<int32_t>(n), {}}; }
+FakeValue FakeText(const std::string& text) { return FakeValue{ASN_OCTETSTRING, 0, {text.begin(), text.end()}}; }
+
+std::vector<uint32_t> InetIndex(const std::string& address) {
+    const size_t percent = address.find('%');
+    const std::string bare = address.substr(0, percent);
+    std::vector<uint32_t> index;
+    uint8_t bytes[16];
+    const bool v4 = inet_pton(AF_INET, bare.c_str(), bytes) == 1;
+    if (!v4 && inet_pton(AF_INET6, bare.c_str(), bytes) != 1) return {0, 0};
+    const uint32_t length = v4 ? 4 : 16;
+    index.push_back((v4 ? 1 : 2) + (percent != std::string::npos ? 2 : 0));
+    index.push_back(length + (percent != std::string::npos ? 4 : 0));
+    index.insert(index.end(), bytes, bytes + length);
+    if (percent != std::string::npos) {
+        const std::string zone = address.substr(percent + 1);
+        uint32_t z = if_nametoindex(zone.c_str());
+        if (z == 0) z = static_cast<uint32_t>(std::stoul(zone));
+        for (int shift = 24; shift >= 0; shift -= 8) index.push_back(z >> shift & 0xff);
+    }
+    return index;
+}
 FakeValue FakeIp(std::vector<uint8_t> bytes) { return FakeValue{ASN_IPADDRESS, 0, std::move(bytes)}; }
 
 void FakeAgent::AddTcp(int32_t state, std::array<uint8_t, 4> local, int32_t lport, std::array<uint8_t, 4> remote,

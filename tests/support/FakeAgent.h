@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "monitor/ConnectionRecord.h"
@@ -37,6 +38,11 @@ struct FakeAgent {
     // Served beside the view, as a real agent would hold them: TCP rows in
     // tcpConnTable, UDP rows in udpTable, each by its MIB index.
     std::vector<ConnectionRecord> records;
+    // Also serve the records in the tables of both families (tcpConnectionTable,
+    // tcpListenerTable, udpEndpointTable) with each record's pid as its process, and
+    // these program names in hrSWRunName.
+    bool bothFamilies = false;
+    std::map<uint32_t, std::string> programs;
     std::vector<FakeRequest> requests;
     // Looked at before each request; a value forces that request's outcome.
     std::function<std::optional<FakeForced>(const FakeRequest&, size_t number)> force;
@@ -56,11 +62,20 @@ struct FakeAgent {
 
 inline const Oid kTcpConnEntry = {1, 3, 6, 1, 2, 1, 6, 13, 1};
 inline const Oid kUdpEntry = {1, 3, 6, 1, 2, 1, 7, 5, 1};
+inline const Oid kTcpConnectionEntry = {1, 3, 6, 1, 2, 1, 6, 19, 1};
+inline const Oid kTcpListenerEntry = {1, 3, 6, 1, 2, 1, 6, 20, 1};
+inline const Oid kUdpEndpointEntry = {1, 3, 6, 1, 2, 1, 7, 7, 1};
+inline const Oid kSwRunName = {1, 3, 6, 1, 2, 1, 25, 4, 2, 1, 2};
 
 // The name of one column's object for a row instance.
 Oid MibColumn(const Oid& entry, uint32_t column, const std::vector<uint32_t>& instance);
 FakeValue FakeInt(int32_t n);
 FakeValue FakeIp(std::vector<uint8_t> bytes);
+FakeValue FakeGauge(uint32_t n);
+FakeValue FakeText(const std::string& text);
+// The index part of one address as the tables of both families write it: type,
+// length, bytes (dotted IPv4, IPv6, "%zone" with an interface name or number).
+std::vector<uint32_t> InetIndex(const std::string& address);
 
 // The one agent the entry points serve; tests reset it in SetUp.
 FakeAgent& TheFakeAgent();

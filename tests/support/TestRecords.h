@@ -2,6 +2,7 @@
 // Connection records as the agent fills them, and port-name tables, for the
 // monitor's tests.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,7 @@ inline ConnectionRecord TcpRecord(const char* remote, int remotePort, int localP
     std::snprintf(r.protocol, sizeof r.protocol, "TCP");
     std::snprintf(r.localAddress, sizeof r.localAddress, "%s", local);
     std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "%s", remote);
+    r.family = std::strchr(local, ':') ? 6 : 4;
     r.stateIndex = state;
     r.localPort = localPort;
     r.remotePort = remotePort;
@@ -26,6 +28,7 @@ inline ConnectionRecord UdpRecord(int localPort, const char* local = "0.0.0.0") 
     std::snprintf(r.protocol, sizeof r.protocol, "UDP");
     std::snprintf(r.localAddress, sizeof r.localAddress, "%s", local);
     std::snprintf(r.remoteAddress, sizeof r.remoteAddress, "*:*");
+    r.family = std::strchr(local, ':') ? 6 : 4;
     r.localPort = localPort;
     return r;
 }
