@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "monitor/CNetTableAgent.h"
+#include "monitor/ConnectionList.h"
 #include "ports/CPortNameTable.h"
 #include "support/ChildProcess.h"
+#include "support/MonitorHarness.h"
 #include "support/LoopbackSockets.h"
 #include "support/NetNamespace.h"
 #include "support/TestSupport.h"
@@ -202,6 +204,21 @@ int CountMatches(const std::vector<std::string>& lines, const std::regex& re) {
     return n;
 }
 
+// Once a connection has closed: each end's disconnect line comes, after its one
+// connect line, and the program runs on.
+void ExpectBothEndsDisconnected(LoggingProgram& run, const std::regex (&connects)[2],
+                                const std::regex (&disconnects)[2]) {
+    EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
+        return FindLine(lines, disconnects[0]) >= 0 && FindLine(lines, disconnects[1]) >= 0;
+    })) << run.FailureNote();
+    const std::vector<std::string> lines = SplitLines(run.ReadLog());
+    for (int end = 0; end < 2; ++end) {
+        EXPECT_EQ(CountMatches(lines, connects[end]), 1);
+        EXPECT_LT(FindLine(lines, connects[end]), FindLine(lines, disconnects[end]));
+    }
+    EXPECT_TRUE(run.process().Running()) << run.FailureNote();
+}
+
 }  // namespace
 
 TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
@@ -269,15 +286,104 @@ TEST(MonitorEndToEnd, ConnectionBehindMoreThanAHundredRowsIsLogged) {
     own.client.reset();
     own.server.reset();
     listener.reset();
+    ExpectBothEndsDisconnected(run, connects, disconnects);
+}
+
+namespace {
+
+// A TCP connection over ::1 and the listener it went to, closed on exec.
+struct Ipv6Connection {
+    Fd listener, client, server;
+    int serverPort = 0, clientPort = 0;
+};
+
+int Ipv6Port(int fd) {
+    sockaddr_in6 a{};
+    socklen_t n = sizeof a;
+    return getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0 ? ntohs(a.sin6_port) : -1;
+}
+
+Ipv6Connection ConnectOverIpv6Loopback() {
+    Ipv6Connection c;
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_addr = in6addr_loopback;
+    c.listener = Fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    socklen_t n = sizeof at;
+    if (bind(c.listener.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(c.listener.get(), 4) != 0 ||
+        getsockname(c.listener.get(), reinterpret_cast<sockaddr*>(&at), &n) != 0)
+        return Ipv6Connection();
+    c.client = Fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (connect(c.client.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return Ipv6Connection();
+    c.server = Fd(accept4(c.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    c.serverPort = Ipv6Port(c.listener.get());
+    c.clientPort = Ipv6Port(c.client.get());
+    return c;
+}
+
+}  // namespace
+
+TEST(MonitorEndToEnd, Ipv6ConnectionIsLoggedAndNamesItsProgram) {
+    const std::string why = NamespaceUnavailableReason();
+    if (!why.empty()) GTEST_SKIP() << why;
+    TestNetns ns("e2e-v6");
+    TestNetns::Inside inside(ns);
+
+    // Interval 1 s, display everything, window shown, log kept, HTTP ignored, no
+    // alarm, port numbers.
+    const unsigned char settings[20] = {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    LoggingProgram run(SettingsFile(settings));
+    const std::regex startMark(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2} - Start Log)");
+    ASSERT_TRUE(run.WaitFor([&](const auto& lines) { return FindLine(lines, startMark) >= 0; })) << run.FailureNote();
+
+    Ipv6Connection own = ConnectOverIpv6Loopback();
+    ASSERT_GE(own.server.get(), 0);
+    const std::string serverPort = std::to_string(own.serverPort);
+    const std::string clientPort = std::to_string(own.clientPort);
+    const std::string stamp = R"(\d{4}년 \d{1,2}월 \d{1,2}일 \d{2}:\d{2}:\d{2} - )";
+    auto line = [&](const char* word, const std::string& remote, const std::string& local) {
+        return std::regex(stamp + word + " ::1 : " + remote + " - " + local);
+    };
+    const std::regex connects[] = {line(R"(<\+\+\+연결\+\+\+>)", serverPort, clientPort),
+                                   line(R"(<\+\+\+연결\+\+\+>)", clientPort, serverPort)};
+    const std::regex disconnects[] = {line("<---단절--->", serverPort, clientPort),
+                                      line("<---단절--->", clientPort, serverPort)};
     EXPECT_TRUE(run.WaitFor([&](const auto& lines) {
-        return FindLine(lines, disconnects[0]) >= 0 && FindLine(lines, disconnects[1]) >= 0;
+        return FindLine(lines, connects[0]) >= 0 && FindLine(lines, connects[1]) >= 0;
     })) << run.FailureNote();
-    const std::vector<std::string> lines = SplitLines(run.ReadLog());
-    for (int end = 0; end < 2; ++end) {
-        EXPECT_EQ(CountMatches(lines, connects[end]), 1);
-        EXPECT_LT(FindLine(lines, connects[end]), FindLine(lines, disconnects[end]));
+
+    {
+        // The window over the real agent, in this process: the row of the test's own
+        // socket names the test's program, and its PID in the tip.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TestApp();
+        TempDir work;
+        ScopedWorkDir inWork(work.path());
+        TestMonitorDlg dlg(false, [](MonitorOptions& o) {
+            o.agentInit = nullptr;
+            o.agentQuery = nullptr;
+            o.agentLibraryPath = std::string(TOLVARA_BIN_DIR) + "/libinetmib1.so";
+        });
+        ASSERT_TRUE(dlg.Initialize());
+        const std::string comm = ReadWholeFile("/proc/self/comm");
+        const QString program = QString::fromStdString(comm.substr(0, comm.find('\n')));
+        CListCtrl& list = dlg.ConnectionList();
+        EXPECT_EQ(list.GetColumnHeading(PROGRAM_COLUMN), QStringLiteral("프로그램"));
+        int found = 0;
+        for (int row = 0; row < list.GetItemCount(); ++row) {
+            if (list.GetItemText(row, 1) != QString::fromStdString("[::1]:" + clientPort)) continue;
+            ++found;
+            EXPECT_EQ(list.GetItemText(row, 0).toStdString(), "[::1]:" + serverPort);
+            EXPECT_EQ(list.GetItemText(row, PROGRAM_COLUMN), program);
+            EXPECT_EQ(list.model()->index(row, PROGRAM_COLUMN).data(Qt::ToolTipRole).toString(),
+                      QStringLiteral("PID %1").arg(getpid()));
+        }
+        EXPECT_EQ(found, 1);
+        dlg.OnExit();
     }
-    EXPECT_TRUE(run.process().Running()) << run.FailureNote();
+
+    own = Ipv6Connection();
+    ExpectBothEndsDisconnected(run, connects, disconnects);
 }
 
 namespace {
