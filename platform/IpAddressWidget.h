@@ -32,8 +32,6 @@ public:
     void clear();
     bool isBlank() const;
     QLineEdit* field(int i) const { return fields_[i]; }
-    // The one field of an IPv6 address, or null while the four fields show.
-    QLineEdit* ipv6Field() const { return v6Shown_ ? v6_ : nullptr; }
 
 signals:
     // A field's value changed (by typing or by setAddress); the field's index 0..3.

@@ -246,53 +246,53 @@ TEST_F(ConnectionListTest, BothFamiliesWithTheirProgramsAndOneNoticeOfHiddenOwne
     FakeAgent& agent = TheFakeAgent();
     agent.bothFamilies = true;
     ConnectionRecord own = TcpRecord("::1", 5002, 33588, STATE_ESTABLISHED, "::1");
-    own.pid = 41;
     ConnectionRecord listener = TcpRecord("::", 0, 8080, STATE_LISTEN, "::");
-    listener.pid = 41;
+    own.pid = listener.pid = 41;
     agent.records = {TcpRecord("10.1.2.3", 25, 1026, STATE_TIME_WAIT), TcpRecord("10.1.2.4", 4000, 1027), listener,
                      own};
     agent.programs = {{41, "<b>web</b>"}};
     TestMonitorDlg dlg;
     ASSERT_TRUE(dlg.Initialize());
+    // No process for the time-wait row, another user's for the foreign one, a name as
+    // plain text with its PID in the tip.
+    const QString hidden = QString::fromUtf8(HIDDEN_OWNER_TIP), pid = QStringLiteral("PID 41");
+    const std::vector<std::vector<QVariant>> rows = {{"10.1.2.3:smtp", "192.168.0.2:1026", "", QVariant()},
+                                                     {"10.1.2.4:4000", "192.168.0.2:1027", "?", hidden},
+                                                     {"[::]:0", "[::]:8080", "<b>web</b>", pid},
+                                                     {"[::1]:5002", "[::1]:33588", "<b>web</b>", pid}};
     CListCtrl& list = dlg.ConnectionList();
-    ASSERT_EQ(list.GetColumnCount(), CONNECTION_COLUMNS);
-    EXPECT_EQ(list.GetColumnHeading(PROGRAM_COLUMN), QStringLiteral("프로그램"));
-    struct Expected {
-        const char* remote;
-        const char* local;
-        const char* program;
-        QVariant tip;
-    };
-    // No process for the time-wait row; another user's for the foreign one; a name kept
-    // as plain text.
-    const Expected rows[] = {
-        {"10.1.2.3:smtp", "192.168.0.2:1026", "", QVariant()},
-        {"10.1.2.4:4000", "192.168.0.2:1027", "?", QString::fromUtf8(HIDDEN_OWNER_TIP)},
-        {"[::]:0", "[::]:8080", "<b>web</b>", QStringLiteral("PID 41")},
-        {"[::1]:5002", "[::1]:33588", "<b>web</b>", QStringLiteral("PID 41")},
-    };
     ASSERT_EQ(list.GetItemCount(), 4);
     for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(list.GetItemText(i, 0), QString::fromUtf8(rows[i].remote));
-        EXPECT_EQ(list.GetItemText(i, 1), QString::fromUtf8(rows[i].local));
-        EXPECT_EQ(list.GetItemText(i, PROGRAM_COLUMN), QString::fromUtf8(rows[i].program));
-        EXPECT_EQ(list.model()->index(i, PROGRAM_COLUMN).data(Qt::ToolTipRole), rows[i].tip);
+        const std::vector<QVariant>& r = rows[static_cast<size_t>(i)];
+        EXPECT_EQ(list.GetItemText(i, 0), r[0].toString());
+        EXPECT_EQ(list.GetItemText(i, 1), r[1].toString());
+        EXPECT_EQ(list.GetItemText(i, PROGRAM_COLUMN), r[2].toString());
+        EXPECT_EQ(list.model()->index(i, PROGRAM_COLUMN).data(Qt::ToolTipRole), r[3]) << i;
     }
-    QLabel* notice = dlg.Monitor().hiddenOwnerNotice;
-    ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(notice->textFormat(), Qt::PlainText);
-    EXPECT_FALSE(notice->isHidden());
+    ASSERT_NE(dlg.Monitor().hiddenOwnerNotice, nullptr);
+    EXPECT_EQ(dlg.Monitor().hiddenOwnerNotice->textFormat(), Qt::PlainText);
 
-    // Once per run, whatever later tables hold; connected-only leaves out the IPv6
-    // listener as it does the IPv4 ones.
+    // An IPv6 row's popup keeps the look-ups but not the message, which no IPv6 peer gets.
+    PopupRecorder menus;
+    std::vector<int> disabled;
+    menus.whileOpen = [&] { disabled = PopupMenuDisabledCommands(); };
+    menus.answer = ID_SEND_MESSAGE_TO_SELECTION;
+    ModalRecorder dialogs;
+    dlg.OnConnListRightClick(3);
+    EXPECT_STREQ(dlg.SelectedAddress(), "::1");
+    dlg.OnContextMenu(QPoint(-1, -1));
+    dlg.OnCommandId(ID_SEND_MESSAGE_TO_SELECTION);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(disabled, std::vector<int>{ID_SEND_MESSAGE_TO_SELECTION});
+    EXPECT_TRUE(dialogs.opened.empty());
+
+    // Told once per run; connected-only leaves out the IPv6 listener as the IPv4 ones.
     agent.records.push_back(TcpRecord("10.1.2.9", 4001, 1029));
     dlg.OnTimer(TIMER_REFRESH);
-    EXPECT_EQ(list.GetItemCount(), 5);
     EXPECT_EQ(dlg.findChildren<QLabel*>(QStringLiteral("hiddenOwnerNotice")).size(), 1);
     dlg.Settings().displayMode = 1;
     dlg.FillConnectionList(dlg.Agent().GetRecordCount());
-    ASSERT_EQ(list.GetItemCount(), 4);
+    EXPECT_EQ(list.GetItemCount(), 4);
     EXPECT_EQ(list.GetItemText(3, 0), QStringLiteral("[::1]:5002"));
 }
 

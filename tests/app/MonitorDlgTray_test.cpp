@@ -267,39 +267,6 @@ TEST_F(TrayTest, ConnectionRowOpensThePopupAtTheClickAndSelectsTheRemoteAddress)
     EXPECT_EQ(menus.requests.size(), 1u);
 }
 
-// An IPv6 row keeps the look-ups, which take its whole address, and greys out the
-// message, which no IPv6 peer can get.
-TEST_F(TrayTest, Ipv6RowPopupKeepsTheLookUpsAndDisablesSendMessage) {
-    Start();
-    dlg->ShowRecords({TcpRecord("2001:db8::7", 443, 50123, STATE_ESTABLISHED, "2001:db8::2")});
-    EXPECT_EQ(dlg->ConnectionList().GetItemText(0, 0), QStringLiteral("[2001:db8::7]:https"));
-    PopupRecorder menus;
-    std::vector<int> disabled;
-    menus.whileOpen = [&] { disabled = PopupMenuDisabledCommands(); };
-    const std::pair<int, int> commands[] = {{ID_COMPUTER_NAME_FOR_SELECTION, IDD_COMPUTER_NAME},
-                                            {ID_WHOIS_FOR_SELECTION, IDD_WHOIS},
-                                            {ID_SEND_MESSAGE_TO_SELECTION, 0}};
-    for (const auto& [command, dialog] : commands) {
-        ModalRecorder dialogs;
-        menus.answer = command;
-        RightClickRow(dlg->ConnectionList(), 0);
-        EXPECT_EQ(disabled, std::vector<int>{ID_SEND_MESSAGE_TO_SELECTION});
-        QCoreApplication::processEvents();
-        if (dialog) EXPECT_EQ(dialogs.opened, (std::vector<ModalRecorder::Opened>{{dialog, "2001:db8::7"}})) << command;
-        else EXPECT_TRUE(dialogs.opened.empty());
-    }
-    // Nor does the command reach an IPv6 selection by any other way.
-    ModalRecorder dialogs;
-    dlg->OnCommandId(ID_SEND_MESSAGE_TO_SELECTION);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(dialogs.opened.empty());
-
-    // An IPv4 row's menu has every command.
-    dlg->ShowRecords({TcpRecord("10.1.2.3", 80, 50123)});
-    RightClickRow(dlg->ConnectionList(), 0);
-    EXPECT_TRUE(disabled.empty());
-}
-
 TEST_F(TrayTest, FriendRowSelectsWithModeTwoAndPopupCommandsReachTheirHandlers) {
     Start();
     dlg->FriendList().InsertItem(0, QStringLiteral("192.168.0.7"));

@@ -137,16 +137,6 @@ TEST(ConnectionListSelection, AddressBeforeTheColonOrNothing) {
     EXPECT_TRUE(SelectionFromRowText("1.2.3.4", selected));
     EXPECT_STREQ(selected, "1.2.3.4");
 
-    // An IPv6 end: the address within the brackets, never the listener's wildcard.
-    EXPECT_TRUE(SelectionFromRowText("[2001:db8::7]:https", selected));
-    EXPECT_STREQ(selected, "2001:db8::7");
-    EXPECT_TRUE(SelectionFromRowText("[fe80::1%eth0]:22", selected));
-    EXPECT_STREQ(selected, "fe80::1%eth0");
-    std::strcpy(selected, "keep");
-    EXPECT_FALSE(SelectionFromRowText("[::]:0", selected));
-    EXPECT_FALSE(SelectionFromRowText("[::1:80", selected));
-    EXPECT_FALSE(SelectionFromRowText("[not an address]:80", selected));
-    EXPECT_STREQ(selected, "keep");
 }
 
 TEST(ConnectionListSelection, LongTextsNeverOverflowTheSelection) {

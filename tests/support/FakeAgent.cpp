@@ -1,7 +1,6 @@
 #include "support/FakeAgent.h"
 
 #include <arpa/inet.h>
-#include <net/if.h>
 
 #include <cstring>
 #include <string_view>
@@ -15,6 +14,21 @@ std::array<uint8_t, 4> Address(const char* dotted) {
     in_addr a{};
     if (inet_pton(AF_INET, dotted, &a) == 1) std::memcpy(b.data(), &a.s_addr, 4);
     return b;
+}
+
+// One address as the tables of both families index it (a zone as its number).
+std::vector<uint32_t> InetIndex(const std::string& address) {
+    const size_t percent = address.find('%');
+    const std::string bare = address.substr(0, percent);
+    uint8_t bytes[16];
+    const bool v4 = inet_pton(AF_INET, bare.c_str(), bytes) == 1;
+    if (!v4 && inet_pton(AF_INET6, bare.c_str(), bytes) != 1) return {0, 0};
+    const uint32_t zoned = percent != std::string::npos ? 1 : 0;
+    std::vector<uint32_t> index{(v4 ? 1u : 2u) + 2 * zoned, (v4 ? 4u : 16u) + 4 * zoned};
+    index.insert(index.end(), bytes, bytes + (v4 ? 4 : 16));
+    const uint32_t zone = zoned ? static_cast<uint32_t>(std::stoul(address.substr(percent + 1))) : 0;
+    for (int shift = 24; zoned && shift >= 0; shift -= 8) index.push_back(zone >> shift & 0xff);
+    return index;
 }
 
 void AddBothFamilies(const FakeAgent& agent, std::map<Oid, FakeValue>& view) {
@@ -92,25 +106,6 @@ FakeValue FakeInt(int32_t n) { return FakeValue{ASN_INTEGER, n, {}}; }
 FakeValue FakeGauge(uint32_t n) { return FakeValue{ASN_GAUGE32, static_cast<int32_t>(n), {}}; }
 FakeValue FakeText(const std::string& text) { return FakeValue{ASN_OCTETSTRING, 0, {text.begin(), text.end()}}; }
 
-std::vector<uint32_t> InetIndex(const std::string& address) {
-    const size_t percent = address.find('%');
-    const std::string bare = address.substr(0, percent);
-    std::vector<uint32_t> index;
-    uint8_t bytes[16];
-    const bool v4 = inet_pton(AF_INET, bare.c_str(), bytes) == 1;
-    if (!v4 && inet_pton(AF_INET6, bare.c_str(), bytes) != 1) return {0, 0};
-    const uint32_t length = v4 ? 4 : 16;
-    index.push_back((v4 ? 1 : 2) + (percent != std::string::npos ? 2 : 0));
-    index.push_back(length + (percent != std::string::npos ? 4 : 0));
-    index.insert(index.end(), bytes, bytes + length);
-    if (percent != std::string::npos) {
-        const std::string zone = address.substr(percent + 1);
-        uint32_t z = if_nametoindex(zone.c_str());
-        if (z == 0) z = static_cast<uint32_t>(std::stoul(zone));
-        for (int shift = 24; shift >= 0; shift -= 8) index.push_back(z >> shift & 0xff);
-    }
-    return index;
-}
 FakeValue FakeIp(std::vector<uint8_t> bytes) { return FakeValue{ASN_IPADDRESS, 0, std::move(bytes)}; }
 
 void FakeAgent::AddTcp(int32_t state, std::array<uint8_t, 4> local, int32_t lport, std::array<uint8_t, 4> remote,

@@ -73,9 +73,6 @@ FakeValue FakeInt(int32_t n);
 FakeValue FakeIp(std::vector<uint8_t> bytes);
 FakeValue FakeGauge(uint32_t n);
 FakeValue FakeText(const std::string& text);
-// The index part of one address as the tables of both families write it: type,
-// length, bytes (dotted IPv4, IPv6, "%zone" with an interface name or number).
-std::vector<uint32_t> InetIndex(const std::string& address);
 
 // The one agent the entry points serve; tests reset it in SetUp.
 FakeAgent& TheFakeAgent();

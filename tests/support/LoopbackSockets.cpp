@@ -36,18 +36,32 @@ uint16_t LocalPort(int fd) {
                                    : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
 }
 
+// An IPv4 or IPv6 address and port.
+static socklen_t Endpoint(uint16_t port, const char* address, sockaddr_storage& s) {
+    auto& six = reinterpret_cast<sockaddr_in6&>(s);
+    if (inet_pton(AF_INET6, address, &six.sin6_addr) != 1) {
+        reinterpret_cast<sockaddr_in&>(s) = Loopback(port, address);
+        return sizeof(sockaddr_in);
+    }
+    six.sin6_family = AF_INET6;
+    six.sin6_port = htons(port);
+    return sizeof six;
+}
+
 Fd TcpListener(const char* address) {
-    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a = Loopback(0, address);
-    EXPECT_EQ(0, bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
+    sockaddr_storage a{};
+    const socklen_t n = Endpoint(0, address, a);
+    Fd fd(socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    EXPECT_EQ(0, bind(fd.get(), reinterpret_cast<sockaddr*>(&a), n));
     EXPECT_EQ(0, listen(fd.get(), 16));
     return fd;
 }
 
 Fd TcpConnect(uint16_t port, const char* address) {
-    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a = Loopback(port, address);
-    EXPECT_EQ(0, connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a));
+    sockaddr_storage a{};
+    const socklen_t n = Endpoint(port, address, a);
+    Fd fd(socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    EXPECT_EQ(0, connect(fd.get(), reinterpret_cast<sockaddr*>(&a), n));
     return fd;
 }
 

@@ -27,6 +27,7 @@ sockaddr_in Loopback(uint16_t port, const char* address = "127.0.0.1");
 uint16_t LocalPort(int fd);
 
 // A TCP listener on an ephemeral port of the address (the test fails if it cannot).
+// IPv4 or IPv6.
 Fd TcpListener(const char* address = "127.0.0.1");
 Fd TcpConnect(uint16_t port, const char* address = "127.0.0.1");
 Fd Accept(int listener);
