@@ -253,7 +253,7 @@ int CNetTableAgent::ReadTables() {
     }
     ++readNumber_;
     bool served = false;
-    int result = ReadInetTables(served);
+    int result = olderTablesOnly_ ? 0 : ReadInetTables(served);
     // Program names of PIDs gone from the tables are asked again should they return.
     std::erase_if(names_, [this](const auto& entry) { return entry.second.read != readNumber_; });
     if (served) {

@@ -36,6 +36,9 @@ public:
     bool ReadBothFamilies() const { return bothFamilies_; }
     // Whether the last read stopped at the bound, leaving any further rows unread.
     bool ReachedLimit() const { return reachedLimit_; }
+    // Reads tcpConnTable and udpTable alone, even from an agent that serves both
+    // families: what those tables hold, as an agent of another make would serve them.
+    void SetOlderTablesOnly(bool only) { olderTablesOnly_ = only; }
     // The bound of a read: MAX_CONNECTIONS, lower only in tests (clamped to 1..MAX_CONNECTIONS).
     void SetRecordLimit(int limit);
 
@@ -80,6 +83,7 @@ private:
     std::vector<uint32_t> keys_;
     std::vector<std::pair<uint32_t, uint32_t>> rowKeys_;
     bool bothFamilies_ = false;
+    bool olderTablesOnly_ = false;
 
     int recordLimit_ = MAX_CONNECTIONS;
     bool reachedLimit_ = false;
