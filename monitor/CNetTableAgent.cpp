@@ -425,7 +425,9 @@ int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
     // State and process come in one request where the agent steps both columns at once.
     bool paired = w.processColumn != 0;
     SnmpVarBind bindings[2]{};
-    MakeOid(bindings[0].name, kColumnLength, column);
+    // From the table itself, as every walk starts: an agent takes that as a new read of
+    // the table rather than the continuation of one.
+    MakeOid(bindings[0].name, kEntryLength - 1, w.entry);
     if (paired) MakeOid(bindings[1].name, kColumnLength, processColumn);
     bindings[0].value.asnType = bindings[1].value.asnType = ASN_NULL;
     std::vector<uint32_t> sent;
