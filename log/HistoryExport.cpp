@@ -1,6 +1,5 @@
 #include "log/HistoryExport.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <unistd.h>
 
@@ -107,9 +106,7 @@ bool IsAddressText(std::string_view a) {
         if (!IsWord(name) || name.size() > 64) return false;
         a = a.substr(0, zone);
     }
-    if (a.size() > 45) return false;
-    in6_addr bytes;
-    return ::inet_pton(AF_INET6, std::string(a).c_str(), &bytes) == 1;
+    return IsIPv6Text(a);
 }
 
 // "D년 M월 D일 HH:MM:SS - WORD ADDRESS : REMOTE - LOCAL"
