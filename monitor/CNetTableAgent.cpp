@@ -540,10 +540,7 @@ void CNetTableAgent::MergeListeners(size_t connections) {
     // connections of its address and port, as the older table has them.
     const size_t total = records.size();
     if (connections == 0 || connections == total) return;
-    std::vector<size_t>& from = mergeFrom_;
-    std::vector<size_t>& order = mergeOrder_;
-    from.resize(total);
-    order.resize(total);
+    std::vector<size_t> from(total), order(total);
     std::iota(from.begin(), from.end(), size_t{0});
     auto less = [this](size_t a, size_t b) {
         const uint32_t* ka = keys_.data() + rowKeys_[a].first;
@@ -552,10 +549,10 @@ void CNetTableAgent::MergeListeners(size_t connections) {
     };
     std::merge(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(connections),
                from.begin() + static_cast<std::ptrdiff_t>(connections), from.end(), order.begin(), less);
-    merged_.clear();
-    merged_.reserve(total);
-    for (size_t i : order) merged_.push_back(records[i]);
-    records.swap(merged_);
+    std::vector<ConnectionRecord> merged;
+    merged.reserve(total);
+    for (size_t i : order) merged.push_back(records[i]);
+    records.swap(merged);
 }
 
 void CNetTableAgent::SetOwner(ConnectionRecord& r, bool processRead, uint32_t pid) {

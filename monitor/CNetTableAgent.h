@@ -82,9 +82,6 @@ private:
     // connections in one order: offsets into keys_.
     std::vector<uint32_t> keys_;
     std::vector<std::pair<uint32_t, uint32_t>> rowKeys_;
-    // Reused from read to read, so a merge costs no fresh pages.
-    std::vector<size_t> mergeFrom_, mergeOrder_;
-    std::vector<ConnectionRecord> merged_;
     bool bothFamilies_ = false;
     bool olderTablesOnly_ = false;
 
