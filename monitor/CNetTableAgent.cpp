@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <net/if.h>
-#include <numeric>
 #include <unistd.h>
 
 #include "platform/TextUtil.h"
@@ -397,21 +396,58 @@ struct CNetTableAgent::InetWalk {
     const uint32_t* entry;
     uint32_t column;         // the column walked
     uint32_t processColumn;  // the process column walked beside it; 0 when it is the one walked
+    size_t limit;            // rows this walk may take
+    size_t count = 0;        // rows it took
 };
 
 int CNetTableAgent::ReadInetTables(bool& served) {
-    keys_.clear();
-    rowKeys_.clear();
-    InetWalk connections{InetWalk::Connections, kTcpConnectionEntry, 7, 8};
-    InetWalk listeners{InetWalk::Listeners, kTcpListenerEntry, 4, 0};
-    InetWalk endpoints{InetWalk::Endpoints, kUdpEndpointEntry, 8, 0};
-    // A failed walk does not stop the others, as with the older tables.
-    int result = WalkInetTable(connections, served);
-    const size_t connectionRows = records.size();
-    if (WalkInetTable(listeners, served) != 0) result = -1;
-    MergeListeners(connectionRows);
+    listeners_.clear();
+    listenerKeys_.clear();
+    listenerKeyAt_.clear();
+    listenersPlaced_.clear();
+    nextListener_ = 0;
+    const size_t limit = static_cast<size_t>(recordLimit_);
+    InetWalk listeners{InetWalk::Listeners, kTcpListenerEntry, 4, 0, limit};
+    InetWalk connections{InetWalk::Connections, kTcpConnectionEntry, 7, 8, limit};
+    // The listeners are walked first and put in the connections' order as that walk
+    // passes them: each goes before the connections of its address and port, as the
+    // older table has them. A failed walk does not stop the others.
+    int result = WalkInetTable(listeners, served);
+    if (WalkInetTable(connections, served) != 0) result = -1;
+    // At the bound the connections come first: listeners beyond what they leave go.
+    const size_t kept = std::min(listeners_.size(), limit - std::min(limit, connections.count));
+    while (listenersPlaced_.size() > kept) {
+        records.erase(records.begin() + static_cast<std::ptrdiff_t>(listenersPlaced_.back()));
+        listenersPlaced_.pop_back();
+    }
+    for (size_t i = listenersPlaced_.size(); i < kept; ++i) records.push_back(listeners_[i]);
+    recordCount = static_cast<int32_t>(records.size());
+    InetWalk endpoints{InetWalk::Endpoints, kUdpEndpointEntry, 8, 0, limit - std::min(limit, records.size())};
     if (WalkInetTable(endpoints, served) != 0) result = -1;
+    recordCount = static_cast<int32_t>(records.size());
     return result;
+}
+
+bool CNetTableAgent::ListenerBefore(size_t listener, const uint32_t* key, uint32_t keyLength) const {
+    const uint32_t* k = listenerKeys_.data() + listenerKeyAt_[listener].first;
+    return std::lexicographical_compare(k, k + listenerKeyAt_[listener].second, key, key + keyLength);
+}
+
+void CNetTableAgent::AddRow(InetWalk& w, const ConnectionRecord& r, const uint32_t* key, uint32_t keyLength) {
+    ++w.count;
+    if (w.kind == InetWalk::Listeners) {
+        listenerKeyAt_.emplace_back(static_cast<uint32_t>(listenerKeys_.size()), keyLength);
+        listenerKeys_.insert(listenerKeys_.end(), key, key + keyLength);
+        listeners_.push_back(r);
+        return;
+    }
+    if (w.kind == InetWalk::Connections) {
+        for (; nextListener_ < listeners_.size() && ListenerBefore(nextListener_, key, keyLength); ++nextListener_) {
+            listenersPlaced_.push_back(records.size());
+            records.push_back(listeners_[nextListener_]);
+        }
+    }
+    records.push_back(r);
 }
 
 int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
@@ -432,7 +468,7 @@ int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
     bindings[0].value.asnType = bindings[1].value.asnType = ASN_NULL;
     std::vector<uint32_t> sent;
     int result = 0;
-    while (recordCount < recordLimit_) {
+    while (w.count < w.limit) {
         SnmpVarBindList list{bindings, paired ? 2u : 1u};
         AsnInteger32 status = 0, index = 0;
         sent.assign(bindings[0].name.ids, bindings[0].name.ids + bindings[0].name.idLength);
@@ -520,12 +556,7 @@ int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
                 r.stateIndex = -1;
             }
             SetOwner(r, processRead, pid);
-            if (w.kind != InetWalk::Endpoints) {
-                rowKeys_.emplace_back(static_cast<uint32_t>(keys_.size()), keyLength);
-                keys_.insert(keys_.end(), name.ids + kColumnLength, name.ids + name.idLength);
-            }
-            records.push_back(r);
-            ++recordCount;
+            AddRow(w, r, name.ids + kColumnLength, keyLength);
         }
         SnmpUtilAsnAnyFree(&bindings[0].value);
         SnmpUtilAsnAnyFree(&bindings[1].value);
@@ -533,26 +564,6 @@ int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
     FreeVarBind(bindings[0]);
     FreeVarBind(bindings[1]);
     return result;
-}
-
-void CNetTableAgent::MergeListeners(size_t connections) {
-    // Both walks come in index order; one order over both puts each listener before the
-    // connections of its address and port, as the older table has them.
-    const size_t total = records.size();
-    if (connections == 0 || connections == total) return;
-    std::vector<size_t> from(total), order(total);
-    std::iota(from.begin(), from.end(), size_t{0});
-    auto less = [this](size_t a, size_t b) {
-        const uint32_t* ka = keys_.data() + rowKeys_[a].first;
-        const uint32_t* kb = keys_.data() + rowKeys_[b].first;
-        return std::lexicographical_compare(ka, ka + rowKeys_[a].second, kb, kb + rowKeys_[b].second);
-    };
-    std::merge(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(connections),
-               from.begin() + static_cast<std::ptrdiff_t>(connections), from.end(), order.begin(), less);
-    std::vector<ConnectionRecord> merged;
-    merged.reserve(total);
-    for (size_t i : order) merged.push_back(records[i]);
-    records.swap(merged);
 }
 
 void CNetTableAgent::SetOwner(ConnectionRecord& r, bool processRead, uint32_t pid) {

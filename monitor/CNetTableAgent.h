@@ -51,7 +51,8 @@ private:
     int ReadMib2Tables();
     int ReadInetTables(bool& served);
     int WalkInetTable(InetWalk& walk, bool& served);
-    void MergeListeners(size_t connections);
+    void AddRow(InetWalk& walk, const ConnectionRecord& record, const uint32_t* key, uint32_t keyLength);
+    bool ListenerBefore(size_t listener, const uint32_t* key, uint32_t keyLength) const;
     void SetOwner(ConnectionRecord& record, bool processRead, uint32_t pid);
     bool ProgramName(uint32_t pid, char (&out)[PROGRAM_NAME_SIZE]);
     bool DecodeRow(const SnmpVarBind& walked, const char* protocol);
@@ -78,10 +79,14 @@ private:
     };
     std::unordered_map<uint32_t, CachedName> names_;
     uint32_t readNumber_ = 0;
-    // The index of each TCP row of the read under way, for putting listeners and
-    // connections in one order: offsets into keys_.
-    std::vector<uint32_t> keys_;
-    std::vector<std::pair<uint32_t, uint32_t>> rowKeys_;
+    // The listeners of the read under way with their indexes (offset and length in
+    // listenerKeys_), waiting for their place among the connections; where each placed
+    // one went, and the next to place.
+    std::vector<ConnectionRecord> listeners_;
+    std::vector<uint32_t> listenerKeys_;
+    std::vector<std::pair<uint32_t, uint32_t>> listenerKeyAt_;
+    std::vector<size_t> listenersPlaced_;
+    size_t nextListener_ = 0;
     bool bothFamilies_ = false;
     bool olderTablesOnly_ = false;
 

@@ -6,11 +6,18 @@
 //
 // A table read costs far more than a request, and a client walks a table with two
 // requests per row, so each table is served from a sorted snapshot. A snapshot is
-// re-read when a GETNEXT starts a walk at the table (its name lies at or before the
-// table's first column) or when it is more than a second old; a GET shortly after a
-// GETNEXT always answers from the snapshot that GETNEXT used, so the rows of one
-// walk agree with each other. A re-read whose dump is the one the snapshot was built
-// from keeps the snapshot as it is.
+// re-read when a GETNEXT starts a walk at the table (its name lies within the table,
+// at or before its first column, or is a prefix of it) or when it is more than a
+// second old; a GET shortly after a GETNEXT always answers from the snapshot that
+// GETNEXT used, so the rows of one walk agree with each other. A GETNEXT that runs
+// off the end of one table into the next is no start of a walk there. A re-read whose
+// dump is the one the snapshot was built from keeps the snapshot as it is.
+//
+// The three tables of both families share the kernel's dumps: the TCP sockets once
+// for connections and listeners, the UDP sockets for the endpoints. A table re-read
+// within half a second of a dump takes that dump unless it started a walk on it
+// already, so a client walking the tables one after another costs one dump of each
+// protocol.
 //
 // A walk asks for the row after the one it was last given, and then for that row's
 // columns, so each table keeps a cursor on the row it answered last: a request that
@@ -93,7 +100,8 @@ struct Table {
     virtual Instance InstanceOf(size_t row) const = 0;
     // Reads the rows anew; leaves them untouched, with rebuilt false, when the kernel's
     // dump is the one they were built from. False when the table cannot be read.
-    virtual bool Load(Clock::time_point now, bool& rebuilt) = 0;
+    // walkStart: a GETNEXT starts a walk at the table, which wants the newest rows.
+    virtual bool Load(Clock::time_point now, bool walkStart, bool& rebuilt) = 0;
     virtual void Clear() = 0;
     // The value of a readable column of a row; false when memory runs out.
     virtual bool Value(uint32_t column, size_t row, AsnAny& value) = 0;
@@ -109,9 +117,9 @@ struct Table {
     Clock::time_point lastWalkAt{};
 };
 
-bool Refresh(Table& t, Clock::time_point now) {
+bool Refresh(Table& t, Clock::time_point now, bool walkStart = false) {
     bool rebuilt = true;
-    if (!t.Load(now, rebuilt)) {
+    if (!t.Load(now, walkStart, rebuilt)) {
         t.Clear();
         t.loaded = false;
         t.cursor = kNoRow;
@@ -216,7 +224,7 @@ struct ClassicTable : Table {
 struct TcpConnTable : ClassicTable {
     TcpConnTable() : ClassicTable({1, 3, 6, 1, 2, 1, 6, 13, 1}, {1, 2, 3, 4, 5}, 10) {}
 
-    bool Load(Clock::time_point, bool& rebuilt) override {
+    bool Load(Clock::time_point, bool, bool& rebuilt) override {
         if (!ReadDump(dumps, mib::ReadTcpTable, rebuilt)) return false;
         if (!rebuilt) return true;
         rows.clear();
@@ -258,7 +266,7 @@ struct TcpConnTable : ClassicTable {
 struct UdpTable : ClassicTable {
     UdpTable() : ClassicTable({1, 3, 6, 1, 2, 1, 7, 5, 1}, {1, 2}, 5) {}
 
-    bool Load(Clock::time_point, bool& rebuilt) override {
+    bool Load(Clock::time_point, bool, bool& rebuilt) override {
         if (!ReadDump(dumps, mib::ReadUdpTable, rebuilt)) return false;
         if (!rebuilt) return true;
         rows.clear();
@@ -335,13 +343,15 @@ uint32_t EncodeLocal(const mib::Socket& s, uint32_t* ids) {
     return n;
 }
 
-// One row of a table of either family: its instance, its state and its socket.
+// One row of a table of either family: where its instance lies in the table's pool
+// of sub-identifiers, its state and its socket. Small, as a snapshot of tens of
+// thousands of sockets holds one for each.
 struct WideRow {
-    uint32_t ids[kMaxInstance];
-    uint32_t length;
-    int32_t state;   // tcpConnectionState; unused elsewhere
-    uint32_t inode;  // 0 when no descriptor holds the socket
-    uint32_t pid;    // 0 when there is none or it cannot be seen
+    uint32_t at;      // the instance's first sub-identifier in the pool
+    uint8_t length;   // at most kMaxInstance
+    int8_t state;     // tcpConnectionState; unused elsewhere
+    uint32_t inode;   // 0 when no descriptor holds the socket
+    uint32_t pid;     // 0 when there is none or it cannot be seen
 };
 
 enum class Kind { Connections, Listeners, Udp };
@@ -349,59 +359,57 @@ enum class Kind { Connections, Listeners, Udp };
 // The kernel's LISTEN state number.
 constexpr uint8_t kKernelListen = 10;
 
-// A client walking tcpConnectionTable walks tcpListenerTable next: the listeners are
-// taken from the connections' dump when it is this fresh and they have not yet been.
-constexpr auto kSiblingDumpAge = std::chrono::milliseconds(500);
+// How long a dump serves the tables built from it before a table re-read takes a new one.
+constexpr auto kSharedDumpAge = std::chrono::milliseconds(500);
 
-// The TCP sockets, read once for both TCP tables.
-struct TcpSockets {
+// The sockets of one protocol, both families, read once for every table built from them.
+struct SocketSource {
+    explicit SocketSource(bool (*reader)(mib::Source, std::vector<mib::Socket>&)) : read(reader) {}
+    bool (*read)(mib::Source, std::vector<mib::Socket>&);
     Dumps<mib::Socket> dumps;
     Clock::time_point readAt{};
     uint64_t reads = 0;       // counts dumps read
-    Kind readFor = Kind::Udp; // the table the last was read for
     uint64_t generation = 0;  // counts dumps that differ from the one before
     bool ok = false;
 };
-TcpSockets gTcpSockets;
+SocketSource gTcpSockets(mib::ReadTcpSockets);
+SocketSource gUdpSockets(mib::ReadUdpSockets);
+
+constexpr uint64_t kNotBuilt = UINT64_MAX;
 
 struct SocketTable : Table {
     SocketTable(std::initializer_list<uint32_t> entryIds, std::initializer_list<uint32_t> readable, Kind k)
-        : Table(entryIds, readable), kind(k) {}
+        : Table(entryIds, readable), kind(k), source(k == Kind::Udp ? gUdpSockets : gTcpSockets) {}
 
     size_t Size() const override { return rows.size(); }
-    Instance InstanceOf(size_t row) const override { return {rows[row].ids, rows[row].length}; }
+    Instance InstanceOf(size_t row) const override { return {pool.data() + rows[row].at, rows[row].length}; }
     void Clear() override {
         rows.clear();
-        builtFrom = 0;
+        pool.clear();
+        builtFrom = kNotBuilt;
     }
 
     // The socket dump this table is built from; changed false when it is the one before.
-    const std::vector<mib::Socket>* Dump(Clock::time_point now, bool& changed) {
-        if (kind == Kind::Udp) {
-            if (!ReadDump(udpDumps, mib::ReadUdpSockets, changed)) return nullptr;
-            return &udpDumps.built;
-        }
-        TcpSockets& tcp = gTcpSockets;
-        const bool shared = kind == Kind::Listeners && tcp.ok && tcp.readFor == Kind::Connections &&
-                            now - tcp.readAt <= kSiblingDumpAge && usedRead != tcp.reads;
-        if (!shared) {
+    const std::vector<mib::Socket>* Dump(Clock::time_point now, bool walkStart, bool& changed) {
+        SocketSource& s = source;
+        const bool fresh = s.ok && now - s.readAt <= kSharedDumpAge;
+        if (!fresh || (walkStart && walkedRead == s.reads)) {
             bool differs = true;
-            tcp.ok = ReadDump(tcp.dumps, mib::ReadTcpSockets, differs);
-            if (!tcp.ok) return nullptr;
-            tcp.readAt = now;
-            tcp.readFor = kind;
-            ++tcp.reads;
-            if (differs) ++tcp.generation;
+            s.ok = ReadDump(s.dumps, s.read, differs);
+            if (!s.ok) return nullptr;
+            s.readAt = now;
+            ++s.reads;
+            if (differs) ++s.generation;
         }
-        usedRead = tcp.reads;
-        changed = builtFrom != tcp.generation;
-        builtFrom = tcp.generation;
-        return &tcp.dumps.built;
+        if (walkStart) walkedRead = s.reads;
+        changed = builtFrom != s.generation;
+        builtFrom = s.generation;
+        return &s.dumps.built;
     }
 
-    bool Load(Clock::time_point now, bool& rebuilt) override {
+    bool Load(Clock::time_point now, bool walkStart, bool& rebuilt) override {
         ownersKnown = false;  // a socket's holder can change while the dump stays the same
-        const std::vector<mib::Socket>* dump = Dump(now, rebuilt);
+        const std::vector<mib::Socket>* dump = Dump(now, walkStart, rebuilt);
         if (dump == nullptr) return false;
         if (!rebuilt) return true;
         Build(*dump);
@@ -409,57 +417,54 @@ struct SocketTable : Table {
     }
 
     void Build(const std::vector<mib::Socket>& dump) {
-        staging.clear();
-        staging.reserve(dump.size());
+        rows.clear();
+        pool.clear();
+        uint32_t ids[kMaxInstance];
         for (const mib::Socket& s : dump) {
             WideRow r;
             r.inode = s.inode;
             r.pid = 0;
-            r.state = mib::TcpConnStateFromKernel(s.kernelState);
+            r.state = static_cast<int8_t>(mib::TcpConnStateFromKernel(s.kernelState));
             uint32_t n = 0;
             if (kind == Kind::Listeners) {
                 if (s.kernelState != kKernelListen) continue;
-                n = EncodeLocal(s, r.ids);
+                n = EncodeLocal(s, ids);
             } else if (kind == Kind::Connections) {
                 if (r.state == 0 || s.kernelState == kKernelListen) continue;
-                n = EncodeLocal(s, r.ids);
-                n += EncodeAddress(s, s.remote, r.ids + n);
-                r.ids[n++] = s.remotePort;
+                n = EncodeLocal(s, ids);
+                n += EncodeAddress(s, s.remote, ids + n);
+                ids[n++] = s.remotePort;
             } else {
-                n = EncodeLocal(s, r.ids);
+                n = EncodeLocal(s, ids);
                 // No remote: an unconnected socket takes datagrams from anywhere.
                 if (s.remotePort == 0 && AllZero(s.remote, s.family == AF_INET6 ? 16 : 4)) {
-                    r.ids[n++] = kUnknown;
-                    r.ids[n++] = 0;
+                    ids[n++] = kUnknown;
+                    ids[n++] = 0;
                 } else {
-                    n += EncodeAddress(s, s.remote, r.ids + n);
+                    n += EncodeAddress(s, s.remote, ids + n);
                 }
-                r.ids[n++] = s.remotePort;
-                r.ids[n++] = s.inode;  // sockets sharing an address and port are told apart so
+                ids[n++] = s.remotePort;
+                ids[n++] = s.inode;  // sockets sharing an address and port are told apart so
             }
-            r.length = n;
-            staging.push_back(r);
+            r.at = static_cast<uint32_t>(pool.size());
+            r.length = static_cast<uint8_t>(n);
+            pool.insert(pool.end(), ids, ids + n);
+            rows.push_back(r);
         }
-        // Sorted by index so the rows themselves move once; a live socket ahead of a
-        // TIME_WAIT leftover of the same instance, and of sockets sharing a listening
-        // address, the oldest.
-        order.resize(staging.size());
-        for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-        std::sort(order.begin(), order.end(), [this](uint32_t x, uint32_t y) {
-            const WideRow& a = staging[x];
-            const WideRow& b = staging[y];
-            const int c = CompareIds(a.ids, a.length, b.ids, b.length);
+        // By index; a live socket ahead of a TIME_WAIT leftover of the same instance,
+        // and of sockets sharing a listening address, the oldest.
+        const uint32_t* p = pool.data();
+        std::sort(rows.begin(), rows.end(), [p](const WideRow& a, const WideRow& b) {
+            const int c = CompareIds(p + a.at, a.length, p + b.at, b.length);
             if (c != 0) return c < 0;
             if (DuplicateRank(a.state) != DuplicateRank(b.state)) return DuplicateRank(a.state) < DuplicateRank(b.state);
             return a.inode < b.inode;
         });
-        rows.clear();
-        rows.reserve(order.size());
-        for (uint32_t i : order) {
-            const WideRow& r = staging[i];
-            if (!rows.empty() && CompareIds(rows.back().ids, rows.back().length, r.ids, r.length) == 0) continue;
-            rows.push_back(r);
-        }
+        rows.erase(std::unique(rows.begin(), rows.end(),
+                               [p](const WideRow& a, const WideRow& b) {
+                                   return CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
+                               }),
+                   rows.end());
     }
 
     // The holders of the snapshot's sockets, looked up once per snapshot and only when
@@ -472,7 +477,12 @@ struct SocketTable : Table {
         for (size_t i = 0; i < rows.size(); ++i) inodes[i] = rows[i].inode;
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
         mib::FindSocketOwners(inodes.data(), pids.data(), rows.size(), ms);
-        for (size_t i = 0; i < rows.size(); ++i) rows[i].pid = pids[i];
+        bool moved = false;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            moved = moved || rows[i].pid != pids[i];
+            rows[i].pid = pids[i];
+        }
+        if (moved) ++ownersChanged;
     }
 
     bool Value(uint32_t column, size_t row, AsnAny& value) override {
@@ -487,13 +497,15 @@ struct SocketTable : Table {
     }
 
     Kind kind;
+    SocketSource& source;
     std::vector<WideRow> rows;
+    std::vector<uint32_t> pool;  // the rows' instances
     bool ownersKnown = false;
-    uint64_t builtFrom = 0, usedRead = 0;
-    Dumps<mib::Socket> udpDumps;
-    // Reused from build to build.
-    std::vector<WideRow> staging;
-    std::vector<uint32_t> order, inodes, pids;
+    uint64_t ownersChanged = 0;  // counts lookups that changed a row's holder
+    uint64_t builtFrom = kNotBuilt;
+    uint64_t walkedRead = 0;  // the dump the last walk started on
+    // Reused from lookup to lookup.
+    std::vector<uint32_t> inodes, pids;
 };
 
 // ---- hrSWRunTable: the processes the socket tables name --------------------------
@@ -513,13 +525,28 @@ struct ProcessTable : Table {
 
     size_t Size() const override { return rows.size(); }
     Instance InstanceOf(size_t row) const override { return {&rows[row].pid, 1}; }
-    void Clear() override { rows.clear(); }
+    void Clear() override {
+        rows.clear();
+        sourceMarks.clear();
+    }
 
-    bool Load(Clock::time_point now, bool& rebuilt) override {
-        found.clear();
+    bool Load(Clock::time_point now, bool, bool& rebuilt) override {
+        std::vector<uint64_t> marks;
         for (SocketTable* t : socketTables) {
             if ((!t->loaded || now - t->readAt > kMaxSnapshotAge) && !Refresh(*t, now)) return false;
             t->FindOwners();
+            marks.push_back(t->builtFrom);
+            marks.push_back(t->ownersChanged);
+        }
+        // The processes are gathered again only when a socket table or a holder changed.
+        if (marks == sourceMarks) {
+            rebuilt = false;
+            for (ProcessRow& r : rows) r.read = false;  // a process may exec another program
+            return true;
+        }
+        sourceMarks = std::move(marks);
+        found.clear();
+        for (SocketTable* t : socketTables) {
             for (const WideRow& r : t->rows) {
                 if (r.pid != 0) found.push_back(r.pid);
             }
@@ -555,6 +582,7 @@ struct ProcessTable : Table {
     std::vector<SocketTable*> socketTables;
     std::vector<ProcessRow> rows;
     std::vector<uint32_t> found;
+    std::vector<uint64_t> sourceMarks;  // what the rows were gathered from
 };
 
 std::mutex gLock;
@@ -632,7 +660,9 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
         uint32_t common = std::min(length, entryLength);
         int c = CompareIds(name.ids, common, t.entry, common);
         if (c > 0) continue;  // the whole table lies before name
-        if (c < 0 || length <= entryLength) {
+        if (c < 0) {
+            // From a table before this one, or the space between: a walk running on.
+        } else if (length <= entryLength) {
             startsWalk = true;
         } else {
             const uint32_t column = name.ids[entryLength];
@@ -650,7 +680,7 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
         }
 
         if (startsWalk || !t.loaded || now - t.readAt > kMaxSnapshotAge) {
-            if (!Refresh(t, now)) return Found::Failed;
+            if (!Refresh(t, now, startsWalk)) return Found::Failed;
         }
         t.lastWalkAt = now;
         if (t.Size() == 0) continue;
