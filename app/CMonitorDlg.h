@@ -71,11 +71,12 @@ struct MonitorOptions {
 // app/MonitorDlgConnections.cpp, app/MonitorDlgHistory.cpp
 struct MonitorPart {
     std::unique_ptr<CNetTableAgent> agent;
-    std::vector<ConnectionRecord> displayed;  // at most MAX_CONNECTIONS records
     int refreshRunning = 0;
     CConnectionTracker tracker;
     CListCtrl connList;
     ConnectionListModel* connRows = nullptr;  // what connList shows, owned by its view
+    // The displayed table, at most MAX_CONNECTIONS records: the list's model keeps it.
+    const std::vector<ConnectionRecord>& Displayed() const { return connRows->Table(); }
     QLabel* limitNotice = nullptr;         // once a read has stopped at MAX_CONNECTIONS
     QLabel* hiddenOwnerNotice = nullptr;   // once a row's owner could not be seen
     QListWidget* history = nullptr;

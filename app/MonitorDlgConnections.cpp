@@ -36,16 +36,16 @@ void CMonitorDlg::RefreshConnections() {
                                        {}, true);
         const int count = m.agent->GetRecordCount();
         const ConnectionRecord* now = m.agent->records.data();
-        const int shown = static_cast<int>(m.displayed.size());
-        if (TableChanged(count, now, shown, m.displayed.data())) {
+        const std::vector<ConnectionRecord>& displayed = m.Displayed();
+        const int shown = static_cast<int>(displayed.size());
+        if (TableChanged(count, now, shown, displayed.data())) {
             // The list and the tracker go by what changed; the rows that stayed cost nothing.
-            const std::vector<RowChange> changes = DiffConnectionRecords(shown, m.displayed.data(), count, now);
-            m.connRows->ApplyTableChanges(shown, m.displayed.data(), count, now, changes, settings_.displayMode);
-            m.displayed.assign(now, now + count);
-            m.tracker.Update(count, m.displayed.data(), changes);
+            const std::vector<RowChange> changes = DiffConnectionRecords(shown, displayed.data(), count, now);
+            m.connRows->ApplyTableChanges(shown, displayed.data(), count, now, changes, settings_.displayMode);
+            m.tracker.Update(count, displayed.data(), changes);
             // Said once per run, as netstat does above its table, why some program cells
             // read "?"; it stands left of the row-bound notice.
-            if (!m.hiddenOwnerNotice && AnyHiddenOwner(m.displayed))
+            if (!m.hiddenOwnerNotice && AnyHiddenOwner(displayed))
                 m.hiddenOwnerNotice =
                     ShowNotice("hiddenOwnerNotice",
                                QStringLiteral("\"?\" 표시는 다른 사용자의 프로그램이라 볼 수 없는 연결입니다."), {}, true);
@@ -58,8 +58,8 @@ int CMonitorDlg::FillConnectionList(int count) {
     MonitorPart& m = monitor_;
     // Never past the displayed table: after a failed read the agent's count, which the
     // settings command passes, may be larger than what is displayed.
-    count = std::clamp(count, 0, static_cast<int>(m.displayed.size()));
-    m.connRows->Show(count, m.displayed.data(), settings_.displayMode);
+    count = std::clamp(count, 0, static_cast<int>(m.Displayed().size()));
+    m.connRows->Show(count, m.Displayed().data(), settings_.displayMode);
     return count;
 }
 

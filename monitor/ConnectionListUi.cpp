@@ -66,10 +66,16 @@ Qt::ItemFlags ConnectionListModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
 }
 
-void ConnectionListModel::Replace(int at, int shownCount, const ConnectionRecord* wanted, int wantedCount) {
+const ConnectionRecord& ConnectionListModel::Record(int row) const {
+    const size_t r = static_cast<size_t>(row);
+    return incoming_ && row < settled_ ? incoming_[rows_[r]] : table_[rows_[r]];
+}
+
+void ConnectionListModel::Replace(int at, int shownCount, const int* wanted, int wantedCount) {
     const int paired = std::min(shownCount, wantedCount);
     if (paired > 0) {
         std::copy(wanted, wanted + paired, rows_.begin() + at);
+        settled_ = at + paired;
         emit dataChanged(index(at, 0), index(at + paired - 1, std::max(columnCount() - 1, 0)));
     }
     const auto first = rows_.begin() + at + paired;
@@ -80,21 +86,50 @@ void ConnectionListModel::Replace(int at, int shownCount, const ConnectionRecord
     } else if (wantedCount > paired) {
         beginInsertRows({}, at + paired, at + wantedCount - 1);
         rows_.insert(first, wanted + paired, wanted + wantedCount);
+        settled_ = at + wantedCount;
         endInsertRows();
     }
+    settled_ = at + wantedCount;
+}
+
+void ConnectionListModel::Shift(int from, int to, int by) {
+    for (int i = from; i < to; ++i) rows_[static_cast<size_t>(i)] += by;
+}
+
+void ConnectionListModel::Adopt(int count, const ConnectionRecord* records) {
+    if (records != table_.data()) table_.assign(records, records + count);
+    else table_.resize(static_cast<size_t>(count));
+    incoming_ = nullptr;
+    settled_ = 0;
+    sourceCount_ = count;
 }
 
 void ConnectionListModel::Show(int count, const ConnectionRecord* records, int displayMode) {
     if (!records || count < 0) count = 0;
-    std::vector<ConnectionRecord> wanted;
-    wanted.reserve(static_cast<size_t>(count));
-    std::copy_if(records, records + count, std::back_inserter(wanted),
-                 [displayMode](const ConnectionRecord& r) { return ShownInMode(r, displayMode); });
-    for (const RowChange& c : DiffConnectionRecords(rowCount(), rows_.data(), static_cast<int>(wanted.size()),
-                                                    wanted.data()))
-        Replace(c.wantedFirst, c.shownCount, wanted.data() + c.wantedFirst, c.wantedCount);
+    // The rows as they are shown and as they will be, as records to tell them apart by.
+    std::vector<ConnectionRecord> was, wanted;
+    std::vector<int> wantedRows;
+    was.reserve(rows_.size());
+    for (int i = 0; i < rowCount(); ++i) was.push_back(Record(i));
+    for (int i = 0; i < count; ++i) {
+        if (!ShownInMode(records[i], displayMode)) continue;
+        wantedRows.push_back(i);
+        wanted.push_back(records[i]);
+    }
+    incoming_ = records;
+    settled_ = 0;
+    int done = 0;  // rows up to here point into records
+    for (const RowChange& c : DiffConnectionRecords(static_cast<int>(was.size()), was.data(),
+                                                    static_cast<int>(wanted.size()), wanted.data())) {
+        // Rows that stay take their record's new index, as all rows do in the end.
+        for (int i = done; i < c.wantedFirst; ++i) rows_[static_cast<size_t>(i)] = wantedRows[static_cast<size_t>(i)];
+        settled_ = c.wantedFirst;
+        Replace(c.wantedFirst, c.shownCount, wantedRows.data() + c.wantedFirst, c.wantedCount);
+        done = c.wantedFirst + c.wantedCount;
+    }
+    for (int i = done; i < rowCount(); ++i) rows_[static_cast<size_t>(i)] = wantedRows[static_cast<size_t>(i)];
+    Adopt(count, records);
     mode_ = displayMode;
-    sourceCount_ = count;
     if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, std::max(columnCount() - 1, 0)));
 }
 
@@ -107,22 +142,34 @@ void ConnectionListModel::ApplyTableChanges(int wasCount, const ConnectionRecord
     }
     const bool everyRecord = displayMode != 1;
     auto shown = [displayMode](const ConnectionRecord& r) { return ShownInMode(r, displayMode); };
-    std::vector<ConnectionRecord> wanted;
+    // Rows before `settled_` already point into now; those after it still into the
+    // table shown so far, each short of its new index by the changes before it.
+    incoming_ = now;
+    settled_ = 0;
+    std::vector<int> wanted;
     int row = 0;      // rows before position `counted` of the new table
     int counted = 0;
+    int moved = 0;    // how far the records after the last change moved
     for (const RowChange& c : changes) {
-        row += everyRecord ? c.wantedFirst - counted
-                           : static_cast<int>(std::count_if(now + counted, now + c.wantedFirst, shown));
+        const int before = everyRecord ? c.wantedFirst - counted
+                                       : static_cast<int>(std::count_if(now + counted, now + c.wantedFirst, shown));
+        Shift(row, row + before, moved);
+        row += before;
+        settled_ = row;
         const int gone = everyRecord ? c.shownCount
                                      : static_cast<int>(std::count_if(was + c.shownFirst,
                                                                       was + c.shownFirst + c.shownCount, shown));
         wanted.clear();
-        std::copy_if(now + c.wantedFirst, now + c.wantedFirst + c.wantedCount, std::back_inserter(wanted), shown);
+        for (int i = c.wantedFirst; i < c.wantedFirst + c.wantedCount; ++i) {
+            if (shown(now[i])) wanted.push_back(i);
+        }
         Replace(row, gone, wanted.data(), static_cast<int>(wanted.size()));
         row += static_cast<int>(wanted.size());
         counted = c.wantedFirst + c.wantedCount;
+        moved = (c.wantedFirst + c.wantedCount) - (c.shownFirst + c.shownCount);
     }
-    sourceCount_ = nowCount;
+    Shift(row, rowCount(), moved);
+    Adopt(nowCount, now);
 }
 
 namespace {

@@ -193,7 +193,7 @@ TEST_F(ConnectionListTest, UpdatedListShowsWhatARebuildWouldShow) {
         // The agent serves the table in its own order, which the list keeps.
         const int count = dlg.DisplayedCount();
         const std::vector<ConnectionRow> rebuilt = BuildConnectionRows(
-            count, dlg.Monitor().displayed.data(), dlg.Settings().displayMode, dlg.PortNames());
+            count, dlg.Monitor().Displayed().data(), dlg.Settings().displayMode, dlg.PortNames());
         CListCtrl& list = dlg.ConnectionList();
         ASSERT_EQ(list.GetItemCount(), static_cast<int>(rebuilt.size()));
         for (int i = 0; i < list.GetItemCount(); ++i) {

@@ -65,7 +65,7 @@ public:
     const CImageList& ImageList() const { return d_.monitor_.imageList; }
     CNetTableAgent& Agent() const { return *d_.monitor_.agent; }
     CConnectionTracker& Tracker() const { return d_.monitor_.tracker; }
-    int DisplayedCount() const { return static_cast<int>(d_.monitor_.displayed.size()); }
+    int DisplayedCount() const { return static_cast<int>(d_.monitor_.Displayed().size()); }
     int RefreshRunning() const { return d_.monitor_.refreshRunning; }
     int WindowVisible() const { return d_.windowVisible_; }
     int SelectionMode() const { return d_.selection_.mode; }
@@ -84,8 +84,7 @@ public:
     void SetWorkDir(const std::string& dir) const { d_.workDir_ = dir; }
     // Puts records in the displayed table and draws them.
     void ShowRecords(const std::vector<ConnectionRecord>& records) const {
-        MonitorPart& m = d_.monitor_;
-        m.displayed = records;
+        d_.monitor_.connRows->Show(static_cast<int>(records.size()), records.data(), d_.settings_.displayMode);
         d_.FillConnectionList(static_cast<int>(records.size()));
     }
 
