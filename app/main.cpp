@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstring>
+#include <malloc.h>
 
 #include "app/CMonitorApp.h"
 #include "app/CommandLine.h"
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
     // Before Qt reads the environment or the arguments, and so before it loads any
     // plugin they name: what needs a capability is opened and the capabilities go.
     if (!OpenPrivilegedSocketsAndDropCapabilities()) return 1;
+    // The tables of a busy machine take megabytes that grow with it: a fixed threshold
+    // gives every block that large back to the system when freed, where the default
+    // rising one keeps the outgrown copies of a growing table in the heap for good.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     // The export, --help and --version need neither a window nor a display.
     if (const std::optional<int> status = RunCommandLine(argc, argv)) return *status;
     QApplication app(argc, argv);
