@@ -15,7 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <netinet/in.h>
 
@@ -48,20 +48,25 @@ using bench::Micros;
 // The monitor's part of the main window, refreshed the way RefreshConnections does.
 struct Monitor {
     CNetTableAgent agent;
-    std::vector<ConnectionRecord> displayed;
-    int displayedCount = 0;
     CConnectionTracker tracker;
-    CListCtrl list;
-    std::vector<ConnectionRow> shownRows;
     CPortNameTable portNames{"/nonexistent/services", SYSTEM_SERVICES_FILE};
+    CImageList images;
+    QTreeView view;
+    ConnectionListModel* model;
     size_t events = 0;
     // Step times of the last refresh, microseconds, and whether it found a change.
     double read = 0, change = 0, rows = 0, track = 0;
     bool changed = false;
 
-    explicit Monitor(const std::string& library) : agent(library) {
+    explicit Monitor(const std::string& library)
+        : agent(library), model(new ConnectionListModel(portNames, images, &view)) {
         tracker.SetOwner(WindowRef::Create([this](PostedMessage&&) { ++events; }));
         portNames.SetShowNames(1);
+        // As the dialog makes the list's view.
+        view.setRootIsDecorated(false);
+        view.setItemsExpandable(false);
+        view.setUniformRowHeights(true);
+        view.setModel(model);
     }
 
     bool Refresh() {
@@ -69,15 +74,17 @@ struct Monitor {
         if (agent.ReadTables() != 0) return false;
         const auto t1 = Clock::now();
         const int count = agent.GetRecordCount();
-        changed = TableChanged(count, agent.records.data(), displayedCount, displayed.data());
+        const ConnectionRecord* now = agent.records.data();
+        const std::vector<ConnectionRecord>& displayed = model->Table();
+        const int shown = static_cast<int>(displayed.size());
+        changed = TableChanged(count, now, shown, displayed.data());
         const auto t2 = Clock::now();
         auto t3 = t2, t4 = t2;
         if (changed) {
-            displayed.assign(agent.records.begin(), agent.records.begin() + count);
-            displayedCount = count;
-            UpdateConnectionList(list, shownRows, BuildConnectionRows(count, displayed.data(), 0, portNames));
+            const std::vector<RowChange> changes = DiffConnectionRecords(shown, displayed.data(), count, now);
+            model->ApplyTableChanges(shown, displayed.data(), count, now, changes, 0);
             t3 = Clock::now();
-            tracker.Update(count, displayed.data());
+            tracker.Update(count, displayed.data(), changes);
             t4 = Clock::now();
         }
         read = Micros(t0, t1);
@@ -137,20 +144,19 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     // The main window's connection list: its columns, image list and size.
-    QTreeWidget tree;
-    CImageList images;
-    images.Create(LoadBitmapResource(IDB_CONN_IMAGES), 16, 1, Qt::white);
     const std::string bin = bench::BinDirectory();
     Monitor m(bin + "/libinetmib1.so");
-    m.list = CListCtrl(&tree);
-    m.list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
-    m.list.SetImageList(&images);
-    m.list.InsertColumn(0, QStringLiteral("상대방 주소"), 170);
-    m.list.InsertColumn(1, QStringLiteral("자기 주소"), 170);
-    m.list.InsertColumn(2, QStringLiteral("Proto"), 45);
-    m.list.InsertColumn(3, QStringLiteral("상 태"), 90);
-    tree.resize(544, 345);
-    tree.show();
+    m.images.Create(LoadBitmapResource(IDB_CONN_IMAGES), 16, 1, Qt::white);
+    CListCtrl list(&m.view);
+    list.SetExtendedStyle(LVS_EX_FULLROWSELECT);
+    list.SetImageList(&m.images);
+    list.InsertColumn(0, QStringLiteral("상대방 주소"), 170);
+    list.InsertColumn(1, QStringLiteral("자기 주소"), 170);
+    list.InsertColumn(2, QStringLiteral("Proto"), 45);
+    list.InsertColumn(3, QStringLiteral("상 태"), 90);
+    list.InsertColumn(4, QStringLiteral("프로그램"), 90);
+    m.view.resize(634, 345);
+    m.view.show();
     if (!m.agent.Initialize()) {
         std::fprintf(stderr, "cannot load the agent library from %s\n", bin.c_str());
         return 1;
