@@ -387,6 +387,7 @@ struct SocketTable : Table {
         rows.clear();
         pool.clear();
         builtFrom = kNotBuilt;
+        lookedUpFrom = kNotBuilt;
     }
 
     // The socket dump this table is built from; changed false when it is the one before.
@@ -472,15 +473,34 @@ struct SocketTable : Table {
     void FindOwners() {
         if (ownersKnown) return;
         ownersKnown = true;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
+        // The same sockets as at the last lookup, nothing known of any holder changed
+        // since, and every holder alive: the answers stand. Sockets nobody was found
+        // for are looked for again as often as the cache looks for them.
+        if (lookedUpFrom == builtFrom && holdersKept &&
+            (!anyUnknown || ms - lookedUpMs < mib::SocketOwners::kFullScanMs) &&
+            mib::SocketOwnerEdits() == ownerEdits && mib::SocketOwnersAlive(holders.data(), holders.size()))
+            return;
         inodes.resize(rows.size());
         pids.resize(rows.size());
         for (size_t i = 0; i < rows.size(); ++i) inodes[i] = rows[i].inode;
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(readAt.time_since_epoch()).count();
         mib::FindSocketOwners(inodes.data(), pids.data(), rows.size(), ms);
+        ownerEdits = mib::SocketOwnerEdits();
+        lookedUpFrom = builtFrom;
+        lookedUpMs = ms;
+        anyUnknown = false;
+        holders.clear();
+        holdersKept = true;
         bool moved = false;
         for (size_t i = 0; i < rows.size(); ++i) {
-            moved = moved || rows[i].pid != pids[i];
-            rows[i].pid = pids[i];
+            const uint32_t pid = pids[i];
+            moved = moved || rows[i].pid != pid;
+            rows[i].pid = pid;
+            anyUnknown = anyUnknown || (pid == 0 && rows[i].inode != 0);
+            if (pid == 0 || !holdersKept || (!holders.empty() && holders.back() == pid)) continue;
+            if (std::find(holders.begin(), holders.end(), pid) != holders.end()) continue;
+            holders.push_back(pid);
+            holdersKept = holders.size() <= kMaxHolders;  // beyond, a lookup is as cheap
         }
         if (moved) ++ownersChanged;
     }
@@ -506,6 +526,13 @@ struct SocketTable : Table {
     uint64_t walkedRead = 0;  // the dump the last walk started on
     // Reused from lookup to lookup.
     std::vector<uint32_t> inodes, pids;
+    // What the last lookup was made for and found: the snapshot, the cache's count of
+    // changes, whether a socket was left without a holder, and the holders.
+    static constexpr size_t kMaxHolders = 256;
+    uint64_t lookedUpFrom = kNotBuilt, ownerEdits = 0;
+    int64_t lookedUpMs = 0;
+    bool anyUnknown = false, holdersKept = false;
+    std::vector<uint32_t> holders;
 };
 
 // ---- hrSWRunTable: the processes the socket tables name --------------------------

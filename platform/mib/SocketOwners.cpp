@@ -1,14 +1,17 @@
 #include "platform/mib/SocketOwners.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace mib {
 namespace {
@@ -92,61 +95,64 @@ bool SocketOwners::Alive(uint32_t pid) {
 
 void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
     ++calls_;
-    bool missing = false;
+    wanted_.clear();
     for (size_t i = 0; i < count; ++i) {
         pids[i] = 0;
         if (inodes[i] == 0) continue;
         auto it = owners_.find(inodes[i]);
         if (it == owners_.end()) {
-            missing = true;
+            wanted_.insert(inodes[i]);
             continue;
         }
         Owner& o = it->second;
         o.askedMs = nowMs;
+        o.askedCall = static_cast<uint32_t>(calls_);
         if (o.pid != 0 && !Alive(o.pid)) {
             // Its opener has gone; the socket may live on in a child or a receiver.
             owners_.erase(it);
-            missing = true;
+            ++edits_;
+            wanted_.insert(inodes[i]);
         } else if (o.pid == 0 && nowMs - o.checkedMs >= kFullScanMs) {
-            missing = true;
+            wanted_.insert(inodes[i]);
         } else {
             pids[i] = o.pid;
         }
     }
-    if (procFd_ < 0 || !missing) return;
+    if (procFd_ < 0 || wanted_.empty()) return;
 
-    Search(nowMs, false);
-    bool stillMissing = false;
-    for (size_t i = 0; i < count && !stillMissing; ++i) {
-        auto it = inodes[i] != 0 ? owners_.find(inodes[i]) : owners_.end();
-        stillMissing = inodes[i] != 0 && (it == owners_.end() || it->second.pid == 0);
-    }
-    // A descriptor closed and another opened leave the count as it was: such a socket
-    // is found by reading every process, which is done seldom.
-    if (stillMissing && nowMs - lastFullScanMs_ >= kFullScanMs) {
-        Search(nowMs, true);
-    }
+    Search(nowMs, Scope::Changed);
+    // A descriptor closed and another opened leave the count as it was.
+    if (!wanted_.empty()) SearchHolders(nowMs);
+    // A socket of a process that held none of them: every process is read, seldom.
+    if (!wanted_.empty() && nowMs - lastFullScanMs_ >= kFullScanMs) Search(nowMs, Scope::Every);
     for (size_t i = 0; i < count; ++i) {
         if (inodes[i] == 0) continue;
-        auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, nowMs, nowMs});
+        auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, 0, nowMs, nowMs});
+        if (added) ++edits_;
         Owner& o = it->second;
         if (!added && o.pid == 0) o.checkedMs = nowMs;
         o.askedMs = nowMs;
+        o.askedCall = static_cast<uint32_t>(calls_);
         pids[i] = o.pid;
     }
     Prune(nowMs);
 }
 
-void SocketOwners::Search(int64_t nowMs, bool everyProcess) {
+void SocketOwners::Search(int64_t nowMs, Scope scope) {
     const int fd = ::dup(procFd_);
     if (fd < 0) return;
     Folder proc(fd);
     if (proc.dir == nullptr) return;
     ::rewinddir(proc.dir);
     const uint64_t pass = ++work_.passes;
-    if (everyProcess) lastFullScanMs_ = nowMs;
+    if (scope == Scope::Every) lastFullScanMs_ = nowMs;
     char path[32];
+    bool listed = true;  // every process listed, so those not listed are gone
     while (const dirent* entry = ::readdir(proc.dir)) {
+        if (wanted_.empty()) {
+            listed = false;
+            break;
+        }
         uint32_t pid;
         if (!ParseNumber(entry->d_name, pid) || pid == 0) continue;
         std::snprintf(path, sizeof path, "%u/fd", pid);
@@ -155,38 +161,81 @@ void SocketOwners::Search(int64_t nowMs, bool everyProcess) {
         Process& p = processes_[pid];
         p.seenPass = pass;
         p.aliveCall = calls_;
-        bool read = everyProcess || st.st_size != p.fdSize;
+        if (p.readCall == calls_) continue;
+        bool read = scope == Scope::Every || st.st_size != p.fdSize;
         // Kernels that do not count descriptors there report 0.
-        if (st.st_size == 0) read = everyProcess || p.fdSize < 0 || nowMs - p.readMs >= kFullScanMs;
+        if (st.st_size == 0) read = scope == Scope::Every || p.fdSize < 0 || nowMs - p.readMs >= kFullScanMs;
         if (!read) continue;
         p.fdSize = st.st_size;
-        p.readMs = nowMs;
-        ReadProcess(pid, nowMs);
+        ReadProcess(pid, p, nowMs, scope == Scope::Every);
     }
+    if (!listed) return;
     for (auto it = processes_.begin(); it != processes_.end();) {
         it = it->second.seenPass == pass ? std::next(it) : processes_.erase(it);
     }
 }
 
-void SocketOwners::ReadProcess(uint32_t pid, int64_t nowMs) {
+void SocketOwners::SearchHolders(int64_t nowMs) {
+    std::vector<std::pair<int64_t, uint32_t>> holders;  // latest finder first
+    for (const auto& [pid, p] : processes_) {
+        if (p.foundMs != INT64_MIN && p.readCall != calls_) holders.emplace_back(p.foundMs, pid);
+    }
+    std::sort(holders.begin(), holders.end(), std::greater<>());
+    char path[32];
+    for (const auto& [foundMs, pid] : holders) {
+        if (wanted_.empty()) return;
+        std::snprintf(path, sizeof path, "%u/fd", pid);
+        struct stat st;
+        if (::fstatat(procFd_, path, &st, 0) != 0) continue;
+        Process& p = processes_[pid];
+        p.fdSize = st.st_size;
+        ReadProcess(pid, p, nowMs, false);
+    }
+}
+
+void SocketOwners::ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bool everyLink) {
+    process.readMs = nowMs;
+    process.readCall = calls_;
     char path[32];
     std::snprintf(path, sizeof path, "%u/fd", pid);
     Folder fds(::openat(procFd_, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fds.dir == nullptr) return;  // another user's, or gone
     ++work_.processReads;
     const int at = ::dirfd(fds.dir);
+    std::vector<std::pair<uint32_t, uint32_t>> sockets;
+    sockets.reserve(process.sockets.size());
     char target[32];
     while (const dirent* entry = ::readdir(fds.dir)) {
-        if (entry->d_name[0] == '.') continue;
+        uint32_t fd;
+        if (!ParseNumber(entry->d_name, fd)) continue;
+        if (!everyLink) {
+            // A descriptor whose socket was asked for in this call and is known as ours
+            // still holds it: the socket would be gone had the descriptor been closed.
+            const auto known = std::lower_bound(process.sockets.begin(), process.sockets.end(),
+                                                std::pair<uint32_t, uint32_t>(fd, 0));
+            if (known != process.sockets.end() && known->first == fd) {
+                const auto o = owners_.find(known->second);
+                if (o != owners_.end() && o->second.pid == pid && o->second.askedCall == static_cast<uint32_t>(calls_)) {
+                    sockets.push_back(*known);
+                    continue;
+                }
+            }
+        }
         const ssize_t n = ::readlinkat(at, entry->d_name, target, sizeof target);
         ++work_.links;
         uint32_t inode;
         if (n <= 0 || static_cast<size_t>(n) >= sizeof target || !SocketInode(target, static_cast<size_t>(n), inode))
             continue;
+        sockets.emplace_back(fd, inode);
         // A socket two processes share (a forked server) keeps the holder found first.
-        auto [it, added] = owners_.try_emplace(inode, Owner{pid, nowMs, nowMs});
-        if (!added && (it->second.pid == 0 || it->second.pid == pid)) it->second = Owner{pid, nowMs, it->second.askedMs};
+        auto [it, added] = owners_.try_emplace(inode, Owner{pid, 0, nowMs, nowMs});
+        if (added || it->second.pid == 0) ++edits_;
+        if (!added && (it->second.pid == 0 || it->second.pid == pid))
+            it->second = Owner{pid, it->second.askedCall, nowMs, it->second.askedMs};
+        if (it->second.pid == pid && wanted_.erase(inode) > 0) process.foundMs = nowMs;
     }
+    std::sort(sockets.begin(), sockets.end());
+    process.sockets.swap(sockets);
 }
 
 // Forgets sockets nobody has asked about for a while: gone, or never of interest
@@ -196,15 +245,41 @@ void SocketOwners::Prune(int64_t nowMs) {
     if (nowMs - lastPruneMs_ < kForgetMs / 3) return;
     lastPruneMs_ = nowMs;
     for (auto it = owners_.begin(); it != owners_.end();) {
-        it = nowMs - it->second.askedMs > kForgetMs ? owners_.erase(it) : std::next(it);
+        if (nowMs - it->second.askedMs <= kForgetMs) {
+            ++it;
+            continue;
+        }
+        it = owners_.erase(it);
+        ++edits_;
     }
 }
 
-void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
-    static std::mutex lock;
+bool SocketOwners::AllAlive(const uint32_t* pids, size_t count) {
+    ++calls_;
+    return std::all_of(pids, pids + count, [this](uint32_t pid) { return Alive(pid); });
+}
+
+namespace {
+std::mutex gOwnersLock;
+SocketOwners& TheOwners() {
     static SocketOwners owners;
-    std::lock_guard<std::mutex> hold(lock);
-    owners.Find(inodes, pids, count, nowMs);
+    return owners;
+}
+}  // namespace
+
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
+    std::lock_guard<std::mutex> hold(gOwnersLock);
+    TheOwners().Find(inodes, pids, count, nowMs);
+}
+
+uint64_t SocketOwnerEdits() {
+    std::lock_guard<std::mutex> hold(gOwnersLock);
+    return TheOwners().Edits();
+}
+
+bool SocketOwnersAlive(const uint32_t* pids, size_t count) {
+    std::lock_guard<std::mutex> hold(gOwnersLock);
+    return TheOwners().AllAlive(pids, count);
 }
 
 size_t ReadProcessName(uint32_t pid, char* out, size_t capacity) {

@@ -6,9 +6,17 @@
 // processes whose descriptor count changed (st_size of /proc/PID/fd) are read again,
 // and all of them at most every few seconds. Everything under /proc is read as
 // untrusted input: bounded, and parsed strictly.
+//
+// A process can close a socket and open another between two reads, leaving its count
+// as it was; such a socket is looked for first in the processes that held the asked
+// sockets, the one that last gained one first, and the search stops once every asked
+// socket is found.
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace mib {
 
@@ -35,35 +43,52 @@ public:
     };
     const Work& work() const { return work_; }
 
+    // Counts the changes to what is known of any socket's holder: a caller who asks
+    // for the same sockets again, with no change since and every holder it was told
+    // still alive, would get the same answers.
+    uint64_t Edits() const { return edits_; }
+    bool AllAlive(const uint32_t* pids, size_t count);
+
 private:
     struct Owner {
-        uint32_t pid;      // 0: looked for and not found
-        int64_t checkedMs; // when it was found or last looked for
-        int64_t askedMs;   // when a caller last asked for it
+        uint32_t pid;        // 0: looked for and not found
+        uint32_t askedCall;  // the last Find that asked for it
+        int64_t checkedMs;   // when it was found or last looked for
+        int64_t askedMs;     // when a caller last asked for it
     };
     struct Process {
         int64_t fdSize = -1;     // st_size of its fd folder when last read
         int64_t readMs = 0;
+        int64_t foundMs = INT64_MIN;  // when it was last found holding a socket looked for
         uint64_t seenPass = 0;   // the last pass over /proc that listed it
         uint64_t aliveCall = 0;  // the last Find that saw it alive
+        uint64_t readCall = 0;   // the last Find that read it
+        // Its descriptors that held sockets at its last reading, by number.
+        std::vector<std::pair<uint32_t, uint32_t>> sockets;
     };
+    enum class Scope { Changed, Holders, Every };
 
     bool Alive(uint32_t pid);
-    void Search(int64_t nowMs, bool everyProcess);
-    void ReadProcess(uint32_t pid, int64_t nowMs);
+    void Search(int64_t nowMs, Scope scope);
+    void SearchHolders(int64_t nowMs);
+    void ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bool everyLink);
     void Prune(int64_t nowMs);
 
     int procFd_ = -1;
     std::unordered_map<uint32_t, Owner> owners_;
     std::unordered_map<uint32_t, Process> processes_;
+    std::unordered_set<uint32_t> wanted_;  // asked sockets the search has yet to find
     int64_t lastFullScanMs_;
     int64_t lastPruneMs_ = 0;
     uint64_t calls_ = 0;
+    uint64_t edits_ = 0;
     Work work_;
 };
 
 // The agent's one cache over /proc.
 void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs);
+uint64_t SocketOwnerEdits();
+bool SocketOwnersAlive(const uint32_t* pids, size_t count);
 
 // hrSWRunName (the Name: line of /proc/PID/status) and hrSWRunPath (the executable's
 // path, else the first word of its command line) of a process: the length written,

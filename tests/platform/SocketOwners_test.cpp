@@ -57,14 +57,23 @@ TEST(SocketOwners, ReadsOnlyWhatChangedAndFindsSocketsAsProcessesComeAndGo) {
     link("300", 7, "socket:[11]");
     EXPECT_EQ((std::vector<uint32_t>{300}), find({11}, 30));
 
-    // A descriptor closed and another opened: the count is the same, so the new socket
-    // is found at the next reading of every process, a few seconds on, and the one
-    // nobody holds stays unowned.
+    // A descriptor closed and another opened leave the count as it was: the new socket
+    // is looked for in the processes that held asked ones, the latest to gain one
+    // first, and the search stops where it is found.
     fs::remove(folder("300") / "7");
     link("300", 7, "socket:[31]");
-    EXPECT_EQ((std::vector<uint32_t>{0}), find({31}, 40));
-    EXPECT_EQ((std::vector<uint32_t>{0}), find({31}, 50));
-    EXPECT_EQ((std::vector<uint32_t>{300, 0}), find({31, 14}, 40 + mib::SocketOwners::kFullScanMs));
+    const auto reads = owners.work().processReads;
+    EXPECT_EQ((std::vector<uint32_t>{300}), find({31}, 40));
+    EXPECT_EQ(reads + 1, owners.work().processReads);
+
+    // One nobody holds is looked for again only a few seconds on, and only then in
+    // every process.
+    const auto passes = owners.work().passes;
+    EXPECT_EQ((std::vector<uint32_t>{0}), find({41}, 50));
+    EXPECT_EQ((std::vector<uint32_t>{0}), find({41}, 60));
+    EXPECT_EQ(passes + 1, owners.work().passes);
+    EXPECT_EQ((std::vector<uint32_t>{300, 0}), find({31, 41}, 50 + mib::SocketOwners::kFullScanMs));
+    EXPECT_EQ(passes + 3, owners.work().passes);
     fs::remove_all(root);
 }
 
