@@ -65,6 +65,11 @@ TEST(SocketOwners, ReadsOnlyWhatChangedAndFindsSocketsAsProcessesComeAndGo) {
     const auto reads = owners.work().processReads;
     EXPECT_EQ((std::vector<uint32_t>{300}), find({31}, 40));
     EXPECT_EQ(reads + 1, owners.work().processReads);
+    // Read again, it skips the descriptor that still holds an asked socket of its own.
+    link("300", 8, "socket:[32]");
+    const auto links = owners.work().links;
+    EXPECT_EQ((std::vector<uint32_t>{300, 300}), find({31, 32}, 45));
+    EXPECT_EQ(links + 1, owners.work().links);
 
     // One nobody holds is looked for again only a few seconds on, and only then in
     // every process.
