@@ -161,7 +161,7 @@ void SocketOwners::Search(int64_t nowMs, Scope scope) {
         Process& p = processes_[pid];
         p.seenPass = pass;
         p.aliveCall = calls_;
-        if (p.readCall == calls_) continue;
+        if (p.readCall == calls_ || (p.hidden && scope != Scope::Every)) continue;
         bool read = scope == Scope::Every || st.st_size != p.fdSize;
         // Kernels that do not count descriptors there report 0.
         if (st.st_size == 0) read = scope == Scope::Every || p.fdSize < 0 || nowMs - p.readMs >= kFullScanMs;
@@ -223,6 +223,10 @@ void SocketOwners::ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bo
         }
         const ssize_t n = ::readlinkat(at, entry->d_name, target, sizeof target);
         ++work_.links;
+        // The folder may be listed where its links may not be followed: then none of
+        // them can be, and a process of tens of thousands of sockets costs one try.
+        process.hidden = n < 0 && (errno == EACCES || errno == EPERM);
+        if (process.hidden) break;
         uint32_t inode;
         if (n <= 0 || static_cast<size_t>(n) >= sizeof target || !SocketInode(target, static_cast<size_t>(n), inode))
             continue;

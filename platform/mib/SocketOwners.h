@@ -63,6 +63,7 @@ private:
         uint64_t seenPass = 0;   // the last pass over /proc that listed it
         uint64_t aliveCall = 0;  // the last Find that saw it alive
         uint64_t readCall = 0;   // the last Find that read it
+        bool hidden = false;     // its descriptors are not ours to read (another user's)
         // Its descriptors that held sockets at its last reading, by number.
         std::vector<std::pair<uint32_t, uint32_t>> sockets;
     };
