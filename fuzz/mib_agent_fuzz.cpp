@@ -412,10 +412,11 @@ void Query(FuzzedDataProvider& in, const Model& model) {
 }
 
 // A walk that starts at each table makes the agent take a fresh snapshot of it, so
-// nothing of the previous input's tables is left.
+// nothing of the previous input's tables is left (the connections after the listeners,
+// whose fresh dump they take).
 void Reload() {
-    for (const Ids& table : {Ids{1, 3, 6, 1, 2, 1, 6, 13}, Ids{1, 3, 6, 1, 2, 1, 7, 5}, Ids{1, 3, 6, 1, 2, 1, 7, 7},
-                             Ids{1, 3, 6, 1, 2, 1, 25, 4, 2}}) {
+    for (const Ids& table : {Ids{1, 3, 6, 1, 2, 1, 6, 13}, Ids{1, 3, 6, 1, 2, 1, 6, 20}, Ids{1, 3, 6, 1, 2, 1, 6, 19},
+                             Ids{1, 3, 6, 1, 2, 1, 7, 5}, Ids{1, 3, 6, 1, 2, 1, 7, 7}, Ids{1, 3, 6, 1, 2, 1, 25, 4, 2}}) {
         std::vector<SnmpVarBind> list(1);
         list[0].name = NewOid(table);
         list[0].value.asnType = ASN_NULL;

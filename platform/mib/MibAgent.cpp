@@ -14,10 +14,12 @@
 // dump is the one the snapshot was built from keeps the snapshot as it is.
 //
 // The three tables of both families share the kernel's dumps: the TCP sockets once
-// for connections and listeners, the UDP sockets for the endpoints. A table re-read
-// within half a second of a dump takes that dump unless it started a walk on it
-// already, so a client walking the tables one after another costs one dump of each
-// protocol.
+// for connections and listeners, the UDP sockets for the endpoints. A walk started at
+// a table reads the kernel anew, except that a walk of the connections within half a
+// second of one of the listeners takes the dump that one read; a walk running on into
+// a table brings it up to the newest dump of its protocol, reading the kernel only
+// when that is over half a second old. A client that walks the listeners, then the
+// connections and then the endpoints costs one dump of each protocol.
 //
 // A walk asks for the row after the one it was last given, and then for that row's
 // columns, so each table keeps a cursor on the row it answered last: a request that
@@ -103,6 +105,8 @@ struct Table {
     // walkStart: a GETNEXT starts a walk at the table, which wants the newest rows.
     virtual bool Load(Clock::time_point now, bool walkStart, bool& rebuilt) = 0;
     virtual void Clear() = 0;
+    // Whether a newer dump than the rows were built from is at hand (no kernel read).
+    virtual bool Behind(Clock::time_point) const { return false; }
     // The value of a readable column of a row; false when memory runs out.
     virtual bool Value(uint32_t column, size_t row, AsnAny& value) = 0;
 
@@ -347,12 +351,29 @@ uint32_t EncodeLocal(const mib::Socket& s, uint32_t* ids) {
 // of sub-identifiers, its state and its socket. Small, as a snapshot of tens of
 // thousands of sockets holds one for each.
 struct WideRow {
+    uint64_t head;    // the instance's first sub-identifiers packed, in their order
     uint32_t at;      // the instance's first sub-identifier in the pool
     uint8_t length;   // at most kMaxInstance
     int8_t state;     // tcpConnectionState; unused elsewhere
     uint32_t inode;   // 0 when no descriptor holds the socket
     uint32_t pid;     // 0 when there is none or it cannot be seen
 };
+
+// The start of an instance (type, length, then the address's first bytes, or an IPv4
+// address and its port, or the port of an address of unknown type) in one number
+// that sorts as the sub-identifiers do: rows differ there far more often than not,
+// and one comparison of numbers held in the rows is far cheaper than a walk through
+// the pool.
+uint64_t HeadOf(const uint32_t* ids, uint32_t n) {
+    if (n < 3) return 0;
+    uint64_t head = uint64_t{ids[0]} << 56 | uint64_t{ids[1]} << 48;
+    const uint32_t body = std::min<uint32_t>(ids[1] == 4 ? 5 : ids[1] == 0 ? 1 : 6, n - 2);
+    if (ids[1] == 4 && body == 5) return head | uint64_t{ids[2]} << 40 | uint64_t{ids[3]} << 32 |
+                                         uint64_t{ids[4]} << 24 | uint64_t{ids[5]} << 16 | ids[6];
+    if (ids[1] == 0) return head | uint64_t{ids[2]} << 32;
+    for (uint32_t i = 0; i < body; ++i) head |= uint64_t{ids[2 + i]} << (40 - 8 * i);
+    return head;
+}
 
 enum class Kind { Connections, Listeners, Udp };
 
@@ -371,6 +392,7 @@ struct SocketSource {
     uint64_t reads = 0;       // counts dumps read
     uint64_t generation = 0;  // counts dumps that differ from the one before
     bool ok = false;
+    bool readForListeners = false;  // the last dump was read to start a walk of the listeners
 };
 SocketSource gTcpSockets(mib::ReadTcpSockets);
 SocketSource gUdpSockets(mib::ReadUdpSockets);
@@ -393,19 +415,27 @@ struct SocketTable : Table {
     // The socket dump this table is built from; changed false when it is the one before.
     const std::vector<mib::Socket>* Dump(Clock::time_point now, bool walkStart, bool& changed) {
         SocketSource& s = source;
-        const bool fresh = s.ok && now - s.readAt <= kSharedDumpAge;
-        if (!fresh || (walkStart && walkedRead == s.reads)) {
+        bool share = s.ok && now - s.readAt <= kSharedDumpAge;
+        // A walk reads the kernel anew, but for one of the connections that follows one
+        // of the listeners, as a client reads the two tables.
+        if (walkStart) share = share && kind == Kind::Connections && s.readForListeners && walkedRead != s.reads;
+        if (!share) {
             bool differs = true;
             s.ok = ReadDump(s.dumps, s.read, differs);
             if (!s.ok) return nullptr;
             s.readAt = now;
             ++s.reads;
             if (differs) ++s.generation;
+            s.readForListeners = walkStart && kind == Kind::Listeners;
         }
         if (walkStart) walkedRead = s.reads;
         changed = builtFrom != s.generation;
         builtFrom = s.generation;
         return &s.dumps.built;
+    }
+
+    bool Behind(Clock::time_point now) const override {
+        return source.ok && source.generation != builtFrom && now - source.readAt <= kSharedDumpAge;
     }
 
     bool Load(Clock::time_point now, bool walkStart, bool& rebuilt) override {
@@ -447,6 +477,7 @@ struct SocketTable : Table {
                 ids[n++] = s.remotePort;
                 ids[n++] = s.inode;  // sockets sharing an address and port are told apart so
             }
+            r.head = HeadOf(ids, n);
             r.at = static_cast<uint32_t>(pool.size());
             r.length = static_cast<uint8_t>(n);
             pool.insert(pool.end(), ids, ids + n);
@@ -456,6 +487,7 @@ struct SocketTable : Table {
         // and of sockets sharing a listening address, the oldest.
         const uint32_t* p = pool.data();
         std::sort(rows.begin(), rows.end(), [p](const WideRow& a, const WideRow& b) {
+            if (a.head != b.head) return a.head < b.head;
             const int c = CompareIds(p + a.at, a.length, p + b.at, b.length);
             if (c != 0) return c < 0;
             if (DuplicateRank(a.state) != DuplicateRank(b.state)) return DuplicateRank(a.state) < DuplicateRank(b.state);
@@ -463,7 +495,7 @@ struct SocketTable : Table {
         });
         rows.erase(std::unique(rows.begin(), rows.end(),
                                [p](const WideRow& a, const WideRow& b) {
-                                   return CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
+                                   return a.head == b.head && CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
                                }),
                    rows.end());
     }
@@ -556,6 +588,8 @@ struct ProcessTable : Table {
         rows.clear();
         sourceMarks.clear();
     }
+    // Gathered from the socket tables, it is as new as they are: asking them costs little.
+    bool Behind(Clock::time_point) const override { return true; }
 
     bool Load(Clock::time_point now, bool, bool& rebuilt) override {
         std::vector<uint64_t> marks;
@@ -687,11 +721,11 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
         uint32_t common = std::min(length, entryLength);
         int c = CompareIds(name.ids, common, t.entry, common);
         if (c > 0) continue;  // the whole table lies before name
-        if (c < 0) {
-            // From a table before this one, or the space between: a walk running on.
-        } else if (length <= entryLength) {
+        // From a table before this one, or the space between: a walk running on.
+        const bool runsOn = c < 0;
+        if (!runsOn && length <= entryLength) {
             startsWalk = true;
-        } else {
+        } else if (!runsOn) {
             const uint32_t column = name.ids[entryLength];
             if (column < t.columns[0]) {
                 startsWalk = true;
@@ -706,7 +740,7 @@ Found FindNext(const AsnObjectIdentifier& name, Clock::time_point now, Object& o
             }
         }
 
-        if (startsWalk || !t.loaded || now - t.readAt > kMaxSnapshotAge) {
+        if (startsWalk || !t.loaded || now - t.readAt > kMaxSnapshotAge || (runsOn && t.Behind(now))) {
             if (!Refresh(t, now, startsWalk)) return Found::Failed;
         }
         t.lastWalkAt = now;
