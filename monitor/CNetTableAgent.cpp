@@ -425,6 +425,11 @@ int CNetTableAgent::ReadInetTables(bool& served) {
     InetWalk endpoints{InetWalk::Endpoints, kUdpEndpointEntry, 8, 0, limit - std::min(limit, records.size())};
     if (WalkInetTable(endpoints, served) != 0) result = -1;
     recordCount = static_cast<int32_t>(records.size());
+    // Asked after the walks, a name new to the cache finds every table freshly read:
+    // asked during one, it would have the agent read the tables not yet walked.
+    for (ConnectionRecord& r : records) {
+        if (r.owner == OWNER_SEEN) ProgramName(r.pid, r.program);
+    }
     return result;
 }
 
@@ -569,8 +574,7 @@ int CNetTableAgent::WalkInetTable(InetWalk& w, bool& served) {
 void CNetTableAgent::SetOwner(ConnectionRecord& r, bool processRead, uint32_t pid) {
     if (processRead && pid != 0) {
         r.pid = pid;
-        r.owner = OWNER_SEEN;
-        ProgramName(pid, r.program);
+        r.owner = OWNER_SEEN;  // the program's name comes once every table is walked
     } else if (processRead && std::strcmp(r.protocol, "TCP") == 0 && OwnerlessState(r.stateIndex)) {
         r.owner = OWNER_NONE;
     } else {
