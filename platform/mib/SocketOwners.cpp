@@ -80,8 +80,11 @@ SocketOwners::~SocketOwners() {
 }
 
 bool SocketOwners::Alive(uint32_t pid) {
+    // A lookup asks this for every socket, of a handful of processes.
+    AliveMark& mark = aliveMarks_[pid % std::size(aliveMarks_)];
+    if (mark.pid == pid && mark.call == calls_) return true;
     auto it = processes_.find(pid);
-    if (it != processes_.end() && it->second.aliveCall == calls_) return true;
+    if (it != processes_.end() && it->second.aliveCall == calls_) return mark = {pid, calls_}, true;
     char name[16];
     std::snprintf(name, sizeof name, "%u", pid);
     struct stat st;
@@ -90,6 +93,7 @@ bool SocketOwners::Alive(uint32_t pid) {
         return false;
     }
     if (it != processes_.end()) it->second.aliveCall = calls_;
+    mark = {pid, calls_};
     return true;
 }
 

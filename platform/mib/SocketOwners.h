@@ -82,6 +82,11 @@ private:
     int64_t lastFullScanMs_;
     int64_t lastPruneMs_ = 0;
     uint64_t calls_ = 0;
+    struct AliveMark {
+        uint32_t pid = 0;
+        uint64_t call = 0;  // the Find that saw it alive
+    };
+    AliveMark aliveMarks_[64];
     uint64_t edits_ = 0;
     Work work_;
 };
