@@ -365,14 +365,19 @@ struct WideRow {
 // and one comparison of numbers held in the rows is far cheaper than a walk through
 // the pool.
 uint64_t HeadOf(const uint32_t* ids, uint32_t n) {
-    if (n < 3) return 0;
-    uint64_t head = uint64_t{ids[0]} << 56 | uint64_t{ids[1]} << 48;
-    const uint32_t body = std::min<uint32_t>(ids[1] == 4 ? 5 : ids[1] == 0 ? 1 : 6, n - 2);
-    if (ids[1] == 4 && body == 5) return head | uint64_t{ids[2]} << 40 | uint64_t{ids[3]} << 32 |
-                                         uint64_t{ids[4]} << 24 | uint64_t{ids[5]} << 16 | ids[6];
-    if (ids[1] == 0) return head | uint64_t{ids[2]} << 32;
-    for (uint32_t i = 0; i < body; ++i) head |= uint64_t{ids[2 + i]} << (40 - 8 * i);
-    return head;
+    // Every instance this agent makes starts with a whole local address and its port.
+    const uint64_t head = uint64_t{ids[0]} << 56 | uint64_t{ids[1]} << 48;
+    switch (ids[1]) {
+    case 0: return n >= 3 ? head | uint64_t{ids[2]} << 32 : head;
+    case 4:
+        return n >= 7 ? head | uint64_t{ids[2]} << 40 | uint64_t{ids[3]} << 32 | uint64_t{ids[4]} << 24 |
+                            uint64_t{ids[5]} << 16 | ids[6]
+                      : head;
+    default:
+        if (n < 8) return head;
+        return head | uint64_t{ids[2]} << 40 | uint64_t{ids[3]} << 32 | uint64_t{ids[4]} << 24 |
+               uint64_t{ids[5]} << 16 | uint64_t{ids[6]} << 8 | ids[7];
+    }
 }
 
 enum class Kind { Connections, Listeners, Udp };

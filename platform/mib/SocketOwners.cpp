@@ -84,15 +84,16 @@ bool SocketOwners::Alive(uint32_t pid) {
     AliveMark& mark = aliveMarks_[pid % std::size(aliveMarks_)];
     if (mark.pid == pid && mark.call == calls_) return true;
     auto it = processes_.find(pid);
-    if (it != processes_.end() && it->second.aliveCall == calls_) return mark = {pid, calls_}, true;
-    char name[16];
-    std::snprintf(name, sizeof name, "%u", pid);
-    struct stat st;
-    if (::fstatat(procFd_, name, &st, 0) != 0) {
-        if (it != processes_.end()) processes_.erase(it);
-        return false;
+    if (it == processes_.end() || it->second.aliveCall != calls_) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%u", pid);
+        struct stat st;
+        if (::fstatat(procFd_, name, &st, 0) != 0) {
+            if (it != processes_.end()) processes_.erase(it);
+            return false;
+        }
+        if (it != processes_.end()) it->second.aliveCall = calls_;
     }
-    if (it != processes_.end()) it->second.aliveCall = calls_;
     mark = {pid, calls_};
     return true;
 }
