@@ -287,66 +287,6 @@ bool TakeV4(const uint8_t* address, bool ipv6, bool dualStack, uint8_t out[4]) {
     return true;
 }
 
-void AddTcp(std::vector<TcpConn>& out, const uint8_t* local, uint16_t localPort, const uint8_t* remote,
-            uint16_t remotePort, unsigned kernelState, bool ipv6, bool dualStack = false) {
-    TcpConn row{};
-    row.state = TcpConnStateFromKernel(kernelState);
-    if (row.state == 0) return;
-    if (!TakeV4(local, ipv6, dualStack, row.local) || !TakeV4(remote, ipv6, dualStack, row.remote)) return;
-    row.localPort = localPort;
-    row.remotePort = remotePort;
-    row.fromIpv6 = ipv6;
-    out.push_back(row);
-}
-
-void AddUdp(std::vector<UdpEndpoint>& out, const uint8_t* local, uint16_t localPort, bool ipv6,
-            bool dualStack = false) {
-    UdpEndpoint row{};
-    if (!TakeV4(local, ipv6, dualStack, row.local)) return;
-    row.localPort = localPort;
-    row.fromIpv6 = ipv6;
-    out.push_back(row);
-}
-
-bool ReadTcpFamily(Source source, bool ipv6, std::vector<TcpConn>& out) {
-    const size_t before = out.size();
-    if (source == Source::Netlink) {
-        auto message = MakeDump<inet_diag_req_v2>(SOCK_DIAG_BY_FAMILY);
-        message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
-        message.request.sdiag_protocol = IPPROTO_TCP;
-        message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
-            AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
-                   reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport),
-                   m.idiag_state, ipv6, ipv6 && V6OnlyOf(h) == 0);
-        });
-        if (ok) return true;
-        out.resize(before);  // a dump cut short must not leave half a table
-    }
-    return ParseProcTable(ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp", ipv6, [&](const ProcLine& l) {
-        AddTcp(out, l.local, l.localPort, l.remote, l.remotePort, l.state, ipv6);
-    });
-}
-
-bool ReadUdpFamily(Source source, bool ipv6, std::vector<UdpEndpoint>& out) {
-    const size_t before = out.size();
-    if (source == Source::Netlink) {
-        auto message = MakeDump<inet_diag_req_v2>(SOCK_DIAG_BY_FAMILY);
-        message.request.sdiag_family = ipv6 ? AF_INET6 : AF_INET;
-        message.request.sdiag_protocol = IPPROTO_UDP;
-        message.request.idiag_states = kDumpStates;
-        bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
-            AddUdp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport), ipv6,
-                   ipv6 && V6OnlyOf(h) == 0);
-        });
-        if (ok) return true;
-        out.resize(before);
-    }
-    return ParseProcTable(ipv6 ? "/proc/net/udp6" : "/proc/net/udp", ipv6, [&](const ProcLine& l) {
-        AddUdp(out, l.local, l.localPort, ipv6);
-    });
-}
-
 Socket SocketOf(uint8_t family, const uint8_t* local, uint16_t localPort, const uint8_t* remote,
                 uint16_t remotePort, unsigned state, uint32_t inode) {
     Socket s{};
@@ -371,7 +311,34 @@ Socket SocketOf(const inet_diag_msg& m, const nlmsghdr& h) {
     return s;
 }
 
-bool ReadSocketFamily(Source source, uint8_t protocol, bool ipv6, std::vector<Socket>& out) {
+// A socket as a row of each kind of table; the older tables hold the IPv4 ones alone.
+void AddRow(std::vector<Socket>& out, const Socket& s) { out.push_back(s); }
+
+void AddRow(std::vector<TcpConn>& out, const Socket& s) {
+    const bool ipv6 = s.family == AF_INET6;
+    const bool dualStack = ipv6 && s.v6only == 0;
+    TcpConn row{};
+    row.state = TcpConnStateFromKernel(s.kernelState);
+    if (row.state == 0) return;
+    if (!TakeV4(s.local, ipv6, dualStack, row.local) || !TakeV4(s.remote, ipv6, dualStack, row.remote)) return;
+    row.localPort = s.localPort;
+    row.remotePort = s.remotePort;
+    row.fromIpv6 = ipv6;
+    out.push_back(row);
+}
+
+void AddRow(std::vector<UdpEndpoint>& out, const Socket& s) {
+    const bool ipv6 = s.family == AF_INET6;
+    UdpEndpoint row{};
+    if (!TakeV4(s.local, ipv6, ipv6 && s.v6only == 0, row.local)) return;
+    row.localPort = s.localPort;
+    row.fromIpv6 = ipv6;
+    out.push_back(row);
+}
+
+// One family's sockets of a protocol: a sock_diag dump, else its /proc/net table.
+template <typename Row>
+bool ReadFamily(Source source, uint8_t protocol, bool ipv6, std::vector<Row>& out) {
     const size_t before = out.size();
     const uint8_t family = ipv6 ? AF_INET6 : AF_INET;
     if (source == Source::Netlink) {
@@ -380,72 +347,46 @@ bool ReadSocketFamily(Source source, uint8_t protocol, bool ipv6, std::vector<So
         message.request.sdiag_protocol = protocol;
         message.request.idiag_states = kDumpStates;
         bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
-            if (m.idiag_family == family) out.push_back(SocketOf(m, h));
+            if (m.idiag_family == family) AddRow(out, SocketOf(m, h));
         });
         if (ok) return true;
-        out.resize(before);
+        out.resize(before);  // a dump cut short must not leave half a table
     }
     const char* path = protocol == IPPROTO_TCP ? (ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp")
                                                : (ipv6 ? "/proc/net/udp6" : "/proc/net/udp");
     return ParseProcTable(path, ipv6, [&](const ProcLine& l) {
-        out.push_back(SocketOf(family, l.local, l.localPort, l.remote, l.remotePort, l.state, l.inode));
+        AddRow(out, SocketOf(family, l.local, l.localPort, l.remote, l.remotePort, l.state, l.inode));
     });
 }
 
 // Both families in one pass over the kernel's TCP hash tables: a dump's cost is
 // mostly that pass, whatever the number of sockets it reports.
-template <typename OnSocket>
-bool DumpTcpBothFamilies(OnSocket onSocket) {
+template <typename Row>
+bool DumpTcpBothFamilies(std::vector<Row>& out) {
+    const size_t before = out.size();
     auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
     message.request.idiag_family = AF_INET;  // ignored: this request covers every family
     message.request.idiag_states = kDumpStates;
-    return DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
-        if (m.idiag_family == AF_INET || m.idiag_family == AF_INET6) onSocket(m, h);
-    });
-}
-
-bool ReadSockets(Source source, uint8_t protocol, std::vector<Socket>& out) {
-    if (!ReadSocketFamily(source, protocol, false, out)) return false;
-    ReadSocketFamily(source, protocol, true, out);  // no IPv6 on this kernel: nothing to add
-    return true;
-}
-
-}  // namespace
-
-bool ReadTcpSockets(Source source, std::vector<Socket>& out) {
-    if (source == Source::Netlink) {
-        const size_t before = out.size();
-        if (DumpTcpBothFamilies([&](const inet_diag_msg& m, const nlmsghdr& h) { out.push_back(SocketOf(m, h)); }))
-            return true;
-        out.resize(before);
-    }
-    return ReadSockets(source, IPPROTO_TCP, out);
-}
-bool ReadUdpSockets(Source source, std::vector<Socket>& out) { return ReadSockets(source, IPPROTO_UDP, out); }
-
-bool ReadTcpBothFamilies(std::vector<TcpConn>& out) {
-    const size_t before = out.size();
-    bool ok = DumpTcpBothFamilies([&](const inet_diag_msg& m, const nlmsghdr& h) {
-        const bool ipv6 = m.idiag_family == AF_INET6;
-        AddTcp(out, reinterpret_cast<const uint8_t*>(m.id.idiag_src), ntohs(m.id.idiag_sport),
-               reinterpret_cast<const uint8_t*>(m.id.idiag_dst), ntohs(m.id.idiag_dport), m.idiag_state, ipv6,
-               ipv6 && V6OnlyOf(h) == 0);
+    const bool ok = DumpSockDiag(message, [&](const inet_diag_msg& m, const nlmsghdr& h) {
+        if (m.idiag_family == AF_INET || m.idiag_family == AF_INET6) AddRow(out, SocketOf(m, h));
     });
     if (!ok) out.resize(before);
     return ok;
 }
 
-bool ReadTcpTable(Source source, std::vector<TcpConn>& out) {
-    if (source == Source::Netlink && ReadTcpBothFamilies(out)) return true;
-    if (!ReadTcpFamily(source, false, out)) return false;
-    ReadTcpFamily(source, true, out);  // no IPv6 on this kernel: nothing to add
+template <typename Row>
+bool ReadBothFamilies(Source source, uint8_t protocol, std::vector<Row>& out) {
+    if (source == Source::Netlink && protocol == IPPROTO_TCP && DumpTcpBothFamilies(out)) return true;
+    if (!ReadFamily(source, protocol, false, out)) return false;
+    ReadFamily(source, protocol, true, out);  // no IPv6 on this kernel: nothing to add
     return true;
 }
 
-bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out) {
-    if (!ReadUdpFamily(source, false, out)) return false;
-    ReadUdpFamily(source, true, out);
-    return true;
-}
+}  // namespace
+
+bool ReadTcpSockets(Source source, std::vector<Socket>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
+bool ReadUdpSockets(Source source, std::vector<Socket>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
+bool ReadTcpTable(Source source, std::vector<TcpConn>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
+bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
 
 }  // namespace mib
