@@ -605,32 +605,26 @@ struct ProcessTable : Table {
             marks.push_back(t->ownersChanged);
         }
         // The processes are gathered again only when a socket table or a holder changed.
-        if (marks == sourceMarks) {
-            rebuilt = false;
-            for (ProcessRow& r : rows) r.read = false;  // a process may exec another program
-            return true;
-        }
-        sourceMarks = std::move(marks);
-        found.clear();
-        for (SocketTable* t : socketTables) {
-            for (const WideRow& r : t->rows) {
-                if (r.pid != 0) found.push_back(r.pid);
+        rebuilt = false;
+        if (marks != sourceMarks) {
+            sourceMarks = std::move(marks);
+            found.clear();
+            for (SocketTable* t : socketTables) {
+                for (const WideRow& r : t->rows) {
+                    if (r.pid != 0) found.push_back(r.pid);
+                }
+            }
+            std::sort(found.begin(), found.end());
+            found.erase(std::unique(found.begin(), found.end()), found.end());
+            rebuilt = found.size() != rows.size() ||
+                      !std::equal(found.begin(), found.end(), rows.begin(),
+                                  [](uint32_t pid, const ProcessRow& r) { return pid == r.pid; });
+            if (rebuilt) {
+                rows.resize(found.size());
+                for (size_t i = 0; i < found.size(); ++i) rows[i].pid = found[i];
             }
         }
-        std::sort(found.begin(), found.end());
-        found.erase(std::unique(found.begin(), found.end()), found.end());
-        rebuilt = found.size() != rows.size() ||
-                  !std::equal(found.begin(), found.end(), rows.begin(),
-                              [](uint32_t pid, const ProcessRow& r) { return pid == r.pid; });
-        if (!rebuilt) {
-            for (ProcessRow& r : rows) r.read = false;  // a process may exec another program
-            return true;
-        }
-        rows.resize(found.size());
-        for (size_t i = 0; i < found.size(); ++i) {
-            rows[i].pid = found[i];
-            rows[i].read = false;
-        }
+        for (ProcessRow& r : rows) r.read = false;  // a process may exec another program
         return true;
     }
 
