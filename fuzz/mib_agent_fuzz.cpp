@@ -62,7 +62,7 @@ bool ReadUdpSockets(Source, std::vector<Socket>& out) {
     return true;
 }
 
-void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t) {
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t, unsigned) {
     std::transform(inodes, inodes + count, pids, OwnerOf);
 }
 uint64_t SocketOwnerEdits() { return 0; }

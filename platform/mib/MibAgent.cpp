@@ -521,7 +521,7 @@ struct SocketTable : Table {
         inodes.resize(rows.size());
         pids.resize(rows.size());
         for (size_t i = 0; i < rows.size(); ++i) inodes[i] = rows[i].inode;
-        mib::FindSocketOwners(inodes.data(), pids.data(), rows.size(), ms);
+        mib::FindSocketOwners(inodes.data(), pids.data(), rows.size(), ms, static_cast<unsigned>(kind));
         ownerEdits = mib::SocketOwnerEdits();
         lookedUpFrom = builtFrom;
         lookedUpMs = ms;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace mib {
@@ -98,8 +99,9 @@ bool SocketOwners::Alive(uint32_t pid) {
     return true;
 }
 
-void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
+void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs, unsigned table) {
     ++calls_;
+    const uint64_t tableCall = std::exchange(tableCalls_[table % kTables], calls_);
     wanted_.clear();
     for (size_t i = 0; i < count; ++i) {
         pids[i] = 0;
@@ -125,17 +127,19 @@ void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, in
     }
     if (procFd_ < 0 || wanted_.empty()) return;
 
-    Search(nowMs, Scope::Changed);
+    if (tableCall != 0) SearchFreed(nowMs, tableCall);
+    if (!wanted_.empty()) Search(nowMs, Scope::Changed);
     // A descriptor closed and another opened leave the count as it was.
     if (!wanted_.empty()) SearchHolders(nowMs);
     // A socket of a process that held none of them: every process is read, seldom.
     if (!wanted_.empty() && nowMs - lastFullScanMs_ >= kFullScanMs) Search(nowMs, Scope::Every);
     for (size_t i = 0; i < count; ++i) {
-        if (inodes[i] == 0) continue;
+        if (inodes[i] == 0 || pids[i] != 0) continue;  // known before the search
         auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, 0, nowMs, nowMs});
         if (added) ++edits_;
         Owner& o = it->second;
-        if (!added && o.pid == 0) o.checkedMs = nowMs;
+        // Only one that was looked for is believed ownerless afresh.
+        if (!added && o.pid == 0 && nowMs - o.checkedMs >= kFullScanMs) o.checkedMs = nowMs;
         o.askedMs = nowMs;
         o.askedCall = static_cast<uint32_t>(calls_);
         pids[i] = o.pid;
@@ -180,14 +184,55 @@ void SocketOwners::Search(int64_t nowMs, Scope scope) {
     }
 }
 
-void SocketOwners::SearchHolders(int64_t nowMs) {
-    std::vector<std::pair<int64_t, uint32_t>> holders;  // latest finder first
+// Processes found holding asked sockets and not yet read in this call, the latest to
+// gain one first.
+std::vector<uint32_t> SocketOwners::Holders() const {
+    std::vector<std::pair<int64_t, uint32_t>> found;
     for (const auto& [pid, p] : processes_) {
-        if (p.foundMs != INT64_MIN && p.readCall != calls_) holders.emplace_back(p.foundMs, pid);
+        if (p.foundMs != INT64_MIN && p.readCall != calls_) found.emplace_back(p.foundMs, pid);
     }
-    std::sort(holders.begin(), holders.end(), std::greater<>());
+    std::sort(found.begin(), found.end(), std::greater<>());
+    std::vector<uint32_t> holders(found.size());
+    for (size_t i = 0; i < found.size(); ++i) holders[i] = found[i].second;
+    return holders;
+}
+
+// Reads the descriptors whose sockets the table asked for at its last lookup and not
+// now: closed, their numbers are the first the kernel hands out again.
+void SocketOwners::SearchFreed(int64_t nowMs, uint64_t tableCall) {
+    const auto asked = static_cast<uint32_t>(tableCall);
+    char path[48], target[32];
+    for (const uint32_t pid : Holders()) {
+        if (wanted_.empty()) return;
+        Process& p = processes_[pid];
+        if (p.hidden) continue;
+        bool closed = false;
+        for (auto& [fd, inode] : p.sockets) {
+            if (wanted_.empty()) break;
+            const auto o = owners_.find(inode);
+            if (o == owners_.end() || o->second.pid != pid || o->second.askedCall != asked) continue;
+            std::snprintf(path, sizeof path, "%u/fd/%u", pid, fd);
+            const ssize_t n = ::readlinkat(procFd_, path, target, sizeof target);
+            ++work_.links;
+            ++work_.freedLinks;
+            uint32_t now;
+            if (n > 0 && static_cast<size_t>(n) < sizeof target && SocketInode(target, static_cast<size_t>(n), now)) {
+                inode = now;
+                Hold(pid, p, now, nowMs);
+            } else {
+                inode = 0;
+                closed = true;
+            }
+        }
+        if (closed)
+            p.sockets.erase(std::remove_if(p.sockets.begin(), p.sockets.end(), [](const auto& s) { return s.second == 0; }),
+                            p.sockets.end());
+    }
+}
+
+void SocketOwners::SearchHolders(int64_t nowMs) {
     char path[32];
-    for (const auto& [foundMs, pid] : holders) {
+    for (const uint32_t pid : Holders()) {
         if (wanted_.empty()) return;
         std::snprintf(path, sizeof path, "%u/fd", pid);
         struct stat st;
@@ -236,15 +281,19 @@ void SocketOwners::ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bo
         if (n <= 0 || static_cast<size_t>(n) >= sizeof target || !SocketInode(target, static_cast<size_t>(n), inode))
             continue;
         sockets.emplace_back(fd, inode);
-        // A socket two processes share (a forked server) keeps the holder found first.
-        auto [it, added] = owners_.try_emplace(inode, Owner{pid, 0, nowMs, nowMs});
-        if (added || it->second.pid == 0) ++edits_;
-        if (!added && (it->second.pid == 0 || it->second.pid == pid))
-            it->second = Owner{pid, it->second.askedCall, nowMs, it->second.askedMs};
-        if (it->second.pid == pid && wanted_.erase(inode) > 0) process.foundMs = nowMs;
+        Hold(pid, process, inode, nowMs);
     }
     std::sort(sockets.begin(), sockets.end());
     process.sockets.swap(sockets);
+}
+
+void SocketOwners::Hold(uint32_t pid, Process& process, uint32_t inode, int64_t nowMs) {
+    // A socket two processes share (a forked server) keeps the holder found first.
+    auto [it, added] = owners_.try_emplace(inode, Owner{pid, 0, nowMs, nowMs});
+    if (added || it->second.pid == 0) ++edits_;
+    if (!added && (it->second.pid == 0 || it->second.pid == pid))
+        it->second = Owner{pid, it->second.askedCall, nowMs, it->second.askedMs};
+    if (it->second.pid == pid && wanted_.erase(inode) > 0) process.foundMs = nowMs;
 }
 
 // Forgets sockets nobody has asked about for a while: gone, or never of interest
@@ -276,9 +325,9 @@ SocketOwners& TheOwners() {
 }
 }  // namespace
 
-void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs) {
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs, unsigned table) {
     std::lock_guard<std::mutex> hold(gOwnersLock);
-    TheOwners().Find(inodes, pids, count, nowMs);
+    TheOwners().Find(inodes, pids, count, nowMs, table);
 }
 
 uint64_t SocketOwnerEdits() {

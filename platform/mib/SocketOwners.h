@@ -8,9 +8,10 @@
 // untrusted input: bounded, and parsed strictly.
 //
 // A process can close a socket and open another between two reads, leaving its count
-// as it was; such a socket is looked for first in the processes that held the asked
-// sockets, the one that last gained one first, and the search stops once every asked
-// socket is found.
+// as it was. The kernel gives a new descriptor the lowest free number, so a new socket
+// is looked for first at the descriptors of the sockets that left the caller's table
+// since its last lookup, then in the processes that held the asked sockets, the one
+// that last gained one first; the search stops once every asked socket is found.
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -31,15 +32,20 @@ public:
     SocketOwners(const SocketOwners&) = delete;
     SocketOwners& operator=(const SocketOwners&) = delete;
 
+    // Callers that each ask for the sockets of one table, the whole table each time.
+    static constexpr unsigned kTables = 4;
+
     // pids[i] = the process that holds inodes[i]; 0 for inode 0 and for a socket whose
-    // holder cannot be seen. nowMs is a monotonic clock in milliseconds.
-    void Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs);
+    // holder cannot be seen. nowMs is a monotonic clock in milliseconds; table, below
+    // kTables, names the caller's table.
+    void Find(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs, unsigned table = 0);
 
     // What the lookups cost so far, for tests and the benchmark.
     struct Work {
         uint64_t passes = 0;        // walks over the process list
         uint64_t processReads = 0;  // descriptor folders read
-        uint64_t links = 0;         // descriptor links read
+        uint64_t links = 0;         // descriptor links read, freed ones included
+        uint64_t freedLinks = 0;    // links read at descriptors of sockets that left a table
     };
     const Work& work() const { return work_; }
 
@@ -70,9 +76,13 @@ private:
     enum class Scope { Changed, Holders, Every };
 
     bool Alive(uint32_t pid);
+    std::vector<uint32_t> Holders() const;
+    void SearchFreed(int64_t nowMs, uint64_t tableCall);
     void Search(int64_t nowMs, Scope scope);
     void SearchHolders(int64_t nowMs);
     void ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bool everyLink);
+    // Notes that the process holds the socket, unless another was found holding it first.
+    void Hold(uint32_t pid, Process& process, uint32_t inode, int64_t nowMs);
     void Prune(int64_t nowMs);
 
     int procFd_ = -1;
@@ -82,6 +92,7 @@ private:
     int64_t lastFullScanMs_;
     int64_t lastPruneMs_ = 0;
     uint64_t calls_ = 0;
+    uint64_t tableCalls_[kTables] = {};  // each table's last Find
     struct AliveMark {
         uint32_t pid = 0;
         uint64_t call = 0;  // the Find that saw it alive
@@ -92,7 +103,7 @@ private:
 };
 
 // The agent's one cache over /proc.
-void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs);
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t nowMs, unsigned table);
 uint64_t SocketOwnerEdits();
 bool SocketOwnersAlive(const uint32_t* pids, size_t count);
 

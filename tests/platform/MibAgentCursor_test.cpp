@@ -50,7 +50,7 @@ bool ReadUdpSockets(Source, std::vector<Socket>& out) {
     ++gUdpSocketReads;
     return out.insert(out.end(), gUdpSockets.begin(), gUdpSockets.end()), true;
 }
-void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t) {
+void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t, unsigned) {
     ++gOwnerLookups;
     std::transform(inodes, inodes + count, pids, OwnerOf);
 }

@@ -57,28 +57,41 @@ TEST(SocketOwners, ReadsOnlyWhatChangedAndFindsSocketsAsProcessesComeAndGo) {
     link("300", 7, "socket:[11]");
     EXPECT_EQ((std::vector<uint32_t>{300}), find({11}, 30));
 
-    // A descriptor closed and another opened leave the count as it was: the new socket
-    // is looked for in the processes that held asked ones, the latest to gain one
-    // first, and the search stops where it is found.
+    // A descriptor closed and another opened leave the count as it was. The kernel
+    // hands out the lowest free number, so the new socket is looked for first at the
+    // descriptor of the socket that left the table: one link, and nothing listed.
     fs::remove(folder("300") / "7");
     link("300", 7, "socket:[31]");
-    const auto reads = owners.work().processReads;
+    auto before = owners.work();
     EXPECT_EQ((std::vector<uint32_t>{300}), find({31}, 40));
-    EXPECT_EQ(reads + 1, owners.work().processReads);
+    EXPECT_EQ(before.passes, owners.work().passes);
+    EXPECT_EQ(before.links + 1, owners.work().links);
+    EXPECT_EQ(before.freedLinks + 1, owners.work().freedLinks);
     // Read again, it skips the descriptor that still holds an asked socket of its own.
     link("300", 8, "socket:[32]");
-    const auto links = owners.work().links;
+    before = owners.work();
     EXPECT_EQ((std::vector<uint32_t>{300, 300}), find({31, 32}, 45));
-    EXPECT_EQ(links + 1, owners.work().links);
+    EXPECT_EQ(before.links + 1, owners.work().links);
+    // Opened elsewhere than where one closed: the processes that held asked sockets
+    // are read.
+    fs::remove(folder("300") / "8");
+    link("300", 9, "socket:[33]");
+    before = owners.work();
+    EXPECT_EQ((std::vector<uint32_t>{300, 300}), find({31, 33}, 47));
+    EXPECT_EQ(before.processReads + 1, owners.work().processReads);
+    EXPECT_EQ(before.freedLinks + 1, owners.work().freedLinks);
 
-    // One nobody holds is looked for again only a few seconds on, and only then in
-    // every process.
+    // One nobody holds is looked for again only a few seconds on, however often others
+    // are looked for meanwhile, and only then in every process.
     const auto passes = owners.work().passes;
     EXPECT_EQ((std::vector<uint32_t>{0}), find({41}, 50));
-    EXPECT_EQ((std::vector<uint32_t>{0}), find({41}, 60));
+    EXPECT_EQ((std::vector<uint32_t>{0}), find({41}, 55));
     EXPECT_EQ(passes + 1, owners.work().passes);
+    link("300", 10, "socket:[34]");
+    EXPECT_EQ((std::vector<uint32_t>{0, 300}), find({41, 34}, 60));
+    EXPECT_EQ(passes + 2, owners.work().passes);
     EXPECT_EQ((std::vector<uint32_t>{300, 0}), find({31, 41}, 50 + mib::SocketOwners::kFullScanMs));
-    EXPECT_EQ(passes + 3, owners.work().passes);
+    EXPECT_EQ(passes + 4, owners.work().passes);
     fs::remove_all(root);
 }
 
