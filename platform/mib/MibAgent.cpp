@@ -352,6 +352,7 @@ uint32_t EncodeLocal(const mib::Socket& s, uint32_t* ids) {
 // thousands of sockets holds one for each.
 struct WideRow {
     uint64_t head;    // the instance's first sub-identifiers packed, in their order
+    uint64_t tail;    // the sub-identifiers after those, packed alike
     uint32_t at;      // the instance's first sub-identifier in the pool
     uint8_t length;   // at most kMaxInstance
     int8_t state;     // tcpConnectionState; unused elsewhere
@@ -378,6 +379,18 @@ uint64_t HeadOf(const uint32_t* ids, uint32_t n) {
         return head | uint64_t{ids[2]} << 40 | uint64_t{ids[3]} << 32 | uint64_t{ids[4]} << 24 |
                uint64_t{ids[5]} << 16 | uint64_t{ids[6]} << 8 | ids[7];
     }
+}
+
+// The sub-identifiers after those HeadOf packs, in one number that sorts as they do:
+// the remote end of a connection (many share a local address and port), or the next
+// bytes of an IPv6 address.
+uint64_t TailOf(const uint32_t* ids, uint32_t n) {
+    const uint32_t packed = ids[1] == 0 ? 3 : ids[1] == 4 ? 7 : 8;
+    if (n <= packed) return 0;
+    if (ids[1] == 0 || ids[1] == 4) return HeadOf(ids + packed, n - packed);
+    uint64_t tail = 0;
+    for (uint32_t i = 0; i < 8 && packed + i < n; ++i) tail |= uint64_t{ids[packed + i]} << (56 - 8 * i);
+    return tail;
 }
 
 enum class Kind { Connections, Listeners, Udp };
@@ -483,6 +496,7 @@ struct SocketTable : Table {
                 ids[n++] = s.inode;  // sockets sharing an address and port are told apart so
             }
             r.head = HeadOf(ids, n);
+            r.tail = TailOf(ids, n);
             r.at = static_cast<uint32_t>(pool.size());
             r.length = static_cast<uint8_t>(n);
             pool.insert(pool.end(), ids, ids + n);
@@ -493,6 +507,7 @@ struct SocketTable : Table {
         const uint32_t* p = pool.data();
         std::sort(rows.begin(), rows.end(), [p](const WideRow& a, const WideRow& b) {
             if (a.head != b.head) return a.head < b.head;
+            if (a.tail != b.tail) return a.tail < b.tail;
             const int c = CompareIds(p + a.at, a.length, p + b.at, b.length);
             if (c != 0) return c < 0;
             if (DuplicateRank(a.state) != DuplicateRank(b.state)) return DuplicateRank(a.state) < DuplicateRank(b.state);
@@ -500,7 +515,7 @@ struct SocketTable : Table {
         });
         rows.erase(std::unique(rows.begin(), rows.end(),
                                [p](const WideRow& a, const WideRow& b) {
-                                   return a.head == b.head && CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
+                                   return a.head == b.head && a.tail == b.tail && CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
                                }),
                    rows.end());
     }
