@@ -16,20 +16,9 @@ std::string FormatConnEventText(char letter, const ConnectionRecord& record) {
     return text;
 }
 
-CConnectionTracker::RemoteEnd::RemoteEnd(const ConnectionRecord& r) : port(r.remotePort) {
-    // Equal keys exactly when strncmp over the buffer's width says the texts are equal.
-    const size_t n = strnlen(r.remoteAddress, sizeof address);
-    std::memcpy(address, r.remoteAddress, n);
-    std::memset(address + n, 0, sizeof address - n);
-}
-
-bool CConnectionTracker::RemoteEnd::operator==(const RemoteEnd& o) const {
-    return port == o.port && std::memcmp(address, o.address, sizeof address) == 0;
-}
-
-size_t CConnectionTracker::RemoteEndHash::operator()(const RemoteEnd& k) const {
-    const size_t h = std::hash<std::string_view>()(std::string_view(k.address, strnlen(k.address, sizeof k.address)));
-    return h ^ (static_cast<size_t>(static_cast<uint32_t>(k.port)) * 0x9E3779B97F4A7C15ull);
+size_t CConnectionTracker::RemoteEndHash::operator()(const RemoteEnd& k) const noexcept {
+    const uint64_t key = uint64_t{k.address} << 32 | static_cast<uint32_t>(k.port);
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 16);
 }
 
 CConnectionTracker::CConnectionTracker(int capacity) : capacity_(std::clamp(capacity, 1, MAX_CONNECTIONS)) {}
@@ -52,7 +41,7 @@ int CConnectionTracker::Update(int count, const ConnectionRecord* records) {
     complete_ = true;
     for (int i = 0; i < count; ++i) {
         if (records[i].stateIndex != STATE_ESTABLISHED) continue;
-        Entry& end = *byRemote_.try_emplace(RemoteEnd(records[i])).first;
+        Entry& end = EndOf(records[i]);
         rowEnds_[static_cast<size_t>(i)] = &end;
         if (!Confirm(end.second)) AddNew(records[i], end);
     }
@@ -73,9 +62,7 @@ int CConnectionTracker::Update(int count, const ConnectionRecord* records, const
     for (Entry* e : pass.touched) e->second = Holders{std::move(e->second.held)};
     MergeAdded();
     for (Entry* e : pass.touched) {
-        if (!e->second.held.empty()) continue;
-        const RemoteEnd key = e->first;  // not a reference into the node being erased
-        byRemote_.erase(key);
+        if (e->second.held.empty()) Forget(byRemote_.find(e->first));
     }
     if (!complete_) ForgetRows();
     return 1;
@@ -94,7 +81,7 @@ void CConnectionTracker::Tally(const ConnectionRecord* records, const std::vecto
         }
         for (int q = c.wantedFirst; q < c.wantedFirst + c.wantedCount; ++q) {
             if (records[q].stateIndex != STATE_ESTABLISHED) continue;
-            Entry& e = *byRemote_.try_emplace(RemoteEnd(records[q])).first;
+            Entry& e = EndOf(records[q]);
             touch(e);
             ++e.second.added;
             pass.came.push_back({q, &e});
@@ -184,6 +171,37 @@ bool CConnectionTracker::ChangesFit(int count, const std::vector<RowChange>& cha
     return last - shownEnd == count - wantedEnd;
 }
 
+CConnectionTracker::Entry& CConnectionTracker::EndOf(const ConnectionRecord& record) {
+    // Ends are equal exactly when strncmp over the field's width says the texts are.
+    const std::string_view text(record.remoteAddress, strnlen(record.remoteAddress, sizeof record.remoteAddress));
+    auto address = addresses_.find(text);
+    if (address == addresses_.end()) {
+        uint32_t id = static_cast<uint32_t>(addressById_.size());
+        if (freeAddressIds_.empty()) {
+            addressById_.push_back(nullptr);
+        } else {
+            id = freeAddressIds_.back();
+            freeAddressIds_.pop_back();
+        }
+        address = addresses_.emplace(std::string(text), AddressUse{id, 0}).first;
+        addressById_[id] = &*address;
+    }
+    auto [end, added] = byRemote_.try_emplace(RemoteEnd{address->second.id, record.remotePort});
+    if (added) ++address->second.ends;
+    return *end;
+}
+
+CConnectionTracker::Index::iterator CConnectionTracker::Forget(Index::iterator end) {
+    const uint32_t id = end->first.address;
+    Addresses::value_type* address = addressById_[id];
+    if (--address->second.ends == 0) {
+        addresses_.erase(addresses_.find(address->first));
+        addressById_[id] = nullptr;
+        freeAddressIds_.push_back(id);
+    }
+    return byRemote_.erase(end);
+}
+
 void CConnectionTracker::MarkAll() {
     if (occupied_ == 0) return;
     for (char& letter : letters_)
@@ -242,7 +260,7 @@ void CConnectionTracker::Reindex() {
     }
     MergeAdded();
     for (auto it = byRemote_.begin(); it != byRemote_.end();)
-        it = it->second.held.empty() ? byRemote_.erase(it) : std::next(it);
+        it = it->second.held.empty() ? Forget(it) : std::next(it);
     if (!complete_) ForgetRows();
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <queue>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -45,19 +46,31 @@ public:
     int OccupiedCount() const { return occupied_; }
     // Slots used so far: every slot from here on is empty.
     int SlotsUsed() const { return static_cast<int>(letters_.size()); }
+    // Remote address texts held: one for each address of a tracked connection.
+    size_t AddressesHeld() const { return addresses_.size(); }
 
 private:
-    // The remote address text (within its 32 bytes, up to a NUL) and the remote port;
-    // the bytes behind the NUL are zeroed so the key compares as a block.
+    // A remote end: its address text, held once for all the ends that share it (a
+    // busy machine keeps tens of thousands of connections to a handful of addresses),
+    // and its port.
     struct RemoteEnd {
-        char address[sizeof(ConnectionRecord::remoteAddress)];
+        uint32_t address;  // the text's id in addresses_
         int32_t port;
-        explicit RemoteEnd(const ConnectionRecord& r);
-        bool operator==(const RemoteEnd& o) const;
+        bool operator==(const RemoteEnd&) const = default;
     };
     struct RemoteEndHash {
-        size_t operator()(const RemoteEnd& k) const;
+        size_t operator()(const RemoteEnd& k) const noexcept;
     };
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>()(text); }
+    };
+    // An address text in use: its id and how many ends of the index use it.
+    struct AddressUse {
+        uint32_t id;
+        uint32_t ends;
+    };
+    using Addresses = std::unordered_map<std::string, AddressUse, TextHash, std::equal_to<>>;
     // The occupied slots with one remote end, ascending, and what a pass counts for it.
     struct Holders {
         std::vector<int> held;
@@ -73,6 +86,10 @@ private:
     using Index = std::unordered_map<RemoteEnd, Holders, RemoteEndHash>;
     using Entry = Index::value_type;  // stays where it is while the index grows
 
+    // The index entry of the record's remote end, made if there is none.
+    Entry& EndOf(const ConnectionRecord& record);
+    // Erases an entry, and its address text when no other end uses it.
+    Index::iterator Forget(Index::iterator end);
     void MarkAll();
     bool Confirm(Holders& holders);
     void AddNew(const ConnectionRecord& record, Entry& end);
@@ -102,6 +119,9 @@ private:
     // Empty slots below letters_.size(), lowest on top.
     std::priority_queue<int, std::vector<int>, std::greater<int>> empty_;
     Index byRemote_;
+    Addresses addresses_;
+    std::vector<Addresses::value_type*> addressById_;  // null for an id not in use
+    std::vector<uint32_t> freeAddressIds_;
     std::vector<std::pair<int, Entry*>> added_;  // slots stored in this pass, ascending
     // Row by row of the last table, the index entry of an established row's remote end
     // (null for any other row). Kept only while every established row of that table

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -372,6 +373,12 @@ TEST(ConnectionTracker, APassOverTheChangesIsTheWholePass) {
                                           sizeof(ConnectionRecord)), 0)
                         << "pass " << pass << " slot " << i;
                 }
+                // An address text is let go with the last connection to it.
+                std::set<std::string> tracked;
+                for (int i = 0; i < whole.tracker.SlotsUsed(); ++i)
+                    if (whole.tracker.SlotLetter(i) == 'f') tracked.insert(whole.tracker.SlotRecord(i).remoteAddress);
+                ASSERT_EQ(whole.tracker.AddressesHeld(), tracked.size()) << "pass " << pass;
+                ASSERT_EQ(changed.tracker.AddressesHeld(), tracked.size()) << "pass " << pass;
             }
         }
     }
