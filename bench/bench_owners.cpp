@@ -185,7 +185,9 @@ int main(int argc, char** argv) {
 
     // The cache by itself, over the table's inodes.
     std::vector<mib::Socket> sockets;
-    mib::ReadTcpSockets(mib::Source::Netlink, sockets);
+    mib::RowsOver<mib::Socket> read(sockets);
+    mib::ReadTcpSockets(mib::Source::Netlink, read);
+    read.Finish();
     std::vector<uint32_t> inodes, pids;
     for (const auto& s : sockets) inodes.push_back(s.inode);
     pids.resize(inodes.size() + 2);

@@ -40,25 +40,29 @@ uint32_t OwnerOf(uint32_t inode) { return inode % 3 == 0 ? 0 : inode % 50 + 1; }
 // The agent's table readers, served from the input instead of the kernel.
 namespace mib {
 
-bool ReadTcpTable(Source, std::vector<TcpConn>& out) {
+template <typename Row>
+void Append(RowsOver<Row>& out, const std::vector<Row>& rows) {
+    for (const Row& row : rows) out.push_back(row);
+}
+bool ReadTcpTable(Source, RowsOver<TcpConn>& out) {
     if (!gKernel.tcpReadable) return false;
-    out.insert(out.end(), gKernel.tcp.begin(), gKernel.tcp.end());
+    Append(out, gKernel.tcp);
     return true;
 }
 
-bool ReadUdpTable(Source, std::vector<UdpEndpoint>& out) {
+bool ReadUdpTable(Source, RowsOver<UdpEndpoint>& out) {
     if (!gKernel.udpReadable) return false;
-    out.insert(out.end(), gKernel.udp.begin(), gKernel.udp.end());
+    Append(out, gKernel.udp);
     return true;
 }
 
-bool ReadTcpSockets(Source, std::vector<Socket>& out) {
-    out.insert(out.end(), gKernel.tcpSockets.begin(), gKernel.tcpSockets.end());
+bool ReadTcpSockets(Source, RowsOver<Socket>& out) {
+    Append(out, gKernel.tcpSockets);
     return true;
 }
 
-bool ReadUdpSockets(Source, std::vector<Socket>& out) {
-    out.insert(out.end(), gKernel.udpSockets.begin(), gKernel.udpSockets.end());
+bool ReadUdpSockets(Source, RowsOver<Socket>& out) {
+    Append(out, gKernel.udpSockets);
     return true;
 }
 

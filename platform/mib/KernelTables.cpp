@@ -312,9 +312,9 @@ Socket SocketOf(const inet_diag_msg& m, const nlmsghdr& h) {
 }
 
 // A socket as a row of each kind of table; the older tables hold the IPv4 ones alone.
-void AddRow(std::vector<Socket>& out, const Socket& s) { out.push_back(s); }
+void AddRow(RowsOver<Socket>& out, const Socket& s) { out.push_back(s); }
 
-void AddRow(std::vector<TcpConn>& out, const Socket& s) {
+void AddRow(RowsOver<TcpConn>& out, const Socket& s) {
     const bool ipv6 = s.family == AF_INET6;
     const bool dualStack = ipv6 && s.v6only == 0;
     TcpConn row{};
@@ -327,7 +327,7 @@ void AddRow(std::vector<TcpConn>& out, const Socket& s) {
     out.push_back(row);
 }
 
-void AddRow(std::vector<UdpEndpoint>& out, const Socket& s) {
+void AddRow(RowsOver<UdpEndpoint>& out, const Socket& s) {
     const bool ipv6 = s.family == AF_INET6;
     UdpEndpoint row{};
     if (!TakeV4(s.local, ipv6, ipv6 && s.v6only == 0, row.local)) return;
@@ -338,7 +338,7 @@ void AddRow(std::vector<UdpEndpoint>& out, const Socket& s) {
 
 // One family's sockets of a protocol: a sock_diag dump, else its /proc/net table.
 template <typename Row>
-bool ReadFamily(Source source, uint8_t protocol, bool ipv6, std::vector<Row>& out) {
+bool ReadFamily(Source source, uint8_t protocol, bool ipv6, RowsOver<Row>& out) {
     const size_t before = out.size();
     const uint8_t family = ipv6 ? AF_INET6 : AF_INET;
     if (source == Source::Netlink) {
@@ -362,7 +362,7 @@ bool ReadFamily(Source source, uint8_t protocol, bool ipv6, std::vector<Row>& ou
 // Both families in one pass over the kernel's TCP hash tables: a dump's cost is
 // mostly that pass, whatever the number of sockets it reports.
 template <typename Row>
-bool DumpTcpBothFamilies(std::vector<Row>& out) {
+bool DumpTcpBothFamilies(RowsOver<Row>& out) {
     const size_t before = out.size();
     auto message = MakeDump<inet_diag_req>(TCPDIAG_GETSOCK);
     message.request.idiag_family = AF_INET;  // ignored: this request covers every family
@@ -375,7 +375,7 @@ bool DumpTcpBothFamilies(std::vector<Row>& out) {
 }
 
 template <typename Row>
-bool ReadBothFamilies(Source source, uint8_t protocol, std::vector<Row>& out) {
+bool ReadBothFamilies(Source source, uint8_t protocol, RowsOver<Row>& out) {
     if (source == Source::Netlink && protocol == IPPROTO_TCP && DumpTcpBothFamilies(out)) return true;
     if (!ReadFamily(source, protocol, false, out)) return false;
     ReadFamily(source, protocol, true, out);  // no IPv6 on this kernel: nothing to add
@@ -384,9 +384,9 @@ bool ReadBothFamilies(Source source, uint8_t protocol, std::vector<Row>& out) {
 
 }  // namespace
 
-bool ReadTcpSockets(Source source, std::vector<Socket>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
-bool ReadUdpSockets(Source source, std::vector<Socket>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
-bool ReadTcpTable(Source source, std::vector<TcpConn>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
-bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
+bool ReadTcpSockets(Source source, RowsOver<Socket>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
+bool ReadUdpSockets(Source source, RowsOver<Socket>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
+bool ReadTcpTable(Source source, RowsOver<TcpConn>& out) { return ReadBothFamilies(source, IPPROTO_TCP, out); }
+bool ReadUdpTable(Source source, RowsOver<UdpEndpoint>& out) { return ReadBothFamilies(source, IPPROTO_UDP, out); }
 
 }  // namespace mib

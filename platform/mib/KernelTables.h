@@ -4,6 +4,7 @@
 // hold their IPv4 clients that way. A listener or UDP socket bound to :: that is not
 // IPv6-only takes IPv4 too, so it counts as a 0.0.0.0 row; only sock_diag says which
 // those are, so the /proc reader leaves them out.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,15 +29,50 @@ struct UdpEndpoint {
     bool operator==(const UdpEndpoint&) const = default;
 };
 
+// Where a read writes its rows: over those of the read before, so a table that did
+// not change costs no second copy; Finish tells whether any row changed.
+template <typename Row>
+class RowsOver {
+public:
+    explicit RowsOver(std::vector<Row>& rows) : rows_(rows) {}
+    void push_back(const Row& row) {
+        if (used_ == rows_.size()) {
+            rows_.push_back(row);
+            differs_ = true;
+        } else if (differs_ || !(rows_[used_] == row)) {
+            rows_[used_] = row;
+            differs_ = true;
+        }
+        ++used_;
+    }
+    size_t size() const { return used_; }
+    // Drops the rows written from n on: a read cut short must not leave half a table.
+    void resize(size_t n) {
+        used_ = n < used_ ? n : used_;
+        differs_ = true;
+    }
+    // The rows are those written; true when they differ from the read before.
+    bool Finish() {
+        differs_ = differs_ || used_ != rows_.size();
+        rows_.resize(used_);
+        return differs_;
+    }
+
+private:
+    std::vector<Row>& rows_;
+    size_t used_ = 0;
+    bool differs_ = false;
+};
+
 enum class Source {
     Netlink,  // sock_diag dumps, falling back to /proc per table when unavailable
     Proc,     // /proc/net/{tcp,tcp6,udp,udp6} only
 };
 
-// Append the current rows (unsorted, possibly with duplicates). False when the IPv4
-// table could not be read at all; a missing IPv6 table just contributes nothing.
-bool ReadTcpTable(Source source, std::vector<TcpConn>& out);
-bool ReadUdpTable(Source source, std::vector<UdpEndpoint>& out);
+// The current rows (unsorted, possibly with duplicates). False when the IPv4 table
+// could not be read at all; a missing IPv6 table just contributes nothing.
+bool ReadTcpTable(Source source, RowsOver<TcpConn>& out);
+bool ReadUdpTable(Source source, RowsOver<UdpEndpoint>& out);
 
 // One socket of either family as the kernel reports it, for the tables that carry
 // both families and the owning process.
@@ -54,10 +90,10 @@ struct Socket {
     bool operator==(const Socket&) const = default;
 };
 
-// Append every TCP (or UDP) socket of both families. False when the IPv4 sockets could
-// not be read at all. The /proc reader cannot tell interface or IPV6_V6ONLY.
-bool ReadTcpSockets(Source source, std::vector<Socket>& out);
-bool ReadUdpSockets(Source source, std::vector<Socket>& out);
+// Every TCP (or UDP) socket of both families. False when the IPv4 sockets could not be
+// read at all. The /proc reader cannot tell interface or IPV6_V6ONLY.
+bool ReadTcpSockets(Source source, RowsOver<Socket>& out);
+bool ReadUdpSockets(Source source, RowsOver<Socket>& out);
 
 // tcpConnState for a kernel TCP state number; 0 for states the MIB has no row for.
 inline int32_t TcpConnStateFromKernel(unsigned kernelState) {

@@ -154,24 +154,18 @@ void SetInteger(AsnAny& value, int32_t number) {
     value.asnValue.number = number;
 }
 
-// The dumps the rows were built from (guarded by gLock, like the tables): a new dump
-// equal to its table's is the common case, and compares far faster than it sorts.
+// Reads a dump over the one the rows were built from (guarded by gLock, like the
+// tables): a new dump equal to it is the common case, and compares far faster than it
+// sorts. False when the read failed, which empties the table; rebuilt tells whether
+// the dump changed.
 template <typename Kernel>
-struct Dumps {
-    std::vector<Kernel> fresh, built;
-};
-
-// Reads a fresh dump; false when that failed, which empties the table. rebuilt tells
-// whether it differs from the built one, which it then replaces.
-template <typename Kernel>
-bool ReadDump(Dumps<Kernel>& d, bool (*read)(mib::Source, std::vector<Kernel>&), bool& rebuilt) {
-    d.fresh.clear();
-    if (!read(kSource, d.fresh)) {
-        d.built.clear();
+bool ReadDump(std::vector<Kernel>& dump, bool (*read)(mib::Source, mib::RowsOver<Kernel>&), bool& rebuilt) {
+    mib::RowsOver<Kernel> over(dump);
+    if (!read(kSource, over)) {
+        dump.clear();
         return false;
     }
-    rebuilt = !(d.fresh == d.built);
-    if (rebuilt) std::swap(d.fresh, d.built);
+    rebuilt = over.Finish();
     return true;
 }
 
@@ -229,11 +223,11 @@ struct TcpConnTable : ClassicTable {
     TcpConnTable() : ClassicTable({1, 3, 6, 1, 2, 1, 6, 13, 1}, {1, 2, 3, 4, 5}, 10) {}
 
     bool Load(Clock::time_point, bool, bool& rebuilt) override {
-        if (!ReadDump(dumps, mib::ReadTcpTable, rebuilt)) return false;
+        if (!ReadDump(dump, mib::ReadTcpTable, rebuilt)) return false;
         if (!rebuilt) return true;
         rows.clear();
-        rows.reserve(dumps.built.size());
-        for (const auto& c : dumps.built) {
+        rows.reserve(dump.size());
+        for (const auto& c : dump) {
             Row r{};
             SetAddress(r.inst, c.local);
             r.inst[4] = c.localPort;
@@ -264,18 +258,18 @@ struct TcpConnTable : ClassicTable {
         }
     }
 
-    Dumps<mib::TcpConn> dumps;
+    std::vector<mib::TcpConn> dump;
 };
 
 struct UdpTable : ClassicTable {
     UdpTable() : ClassicTable({1, 3, 6, 1, 2, 1, 7, 5, 1}, {1, 2}, 5) {}
 
     bool Load(Clock::time_point, bool, bool& rebuilt) override {
-        if (!ReadDump(dumps, mib::ReadUdpTable, rebuilt)) return false;
+        if (!ReadDump(dump, mib::ReadUdpTable, rebuilt)) return false;
         if (!rebuilt) return true;
         rows.clear();
-        rows.reserve(dumps.built.size());
-        for (const auto& e : dumps.built) {
+        rows.reserve(dump.size());
+        for (const auto& e : dump) {
             Row r{};
             SetAddress(r.inst, e.local);
             r.inst[4] = e.localPort;
@@ -294,7 +288,7 @@ struct UdpTable : ClassicTable {
         return true;
     }
 
-    Dumps<mib::UdpEndpoint> dumps;
+    std::vector<mib::UdpEndpoint> dump;
 };
 
 // ---- tcpConnectionTable, tcpListenerTable, udpEndpointTable: both families -------
@@ -403,9 +397,9 @@ constexpr auto kSharedDumpAge = std::chrono::milliseconds(500);
 
 // The sockets of one protocol, both families, read once for every table built from them.
 struct SocketSource {
-    explicit SocketSource(bool (*reader)(mib::Source, std::vector<mib::Socket>&)) : read(reader) {}
-    bool (*read)(mib::Source, std::vector<mib::Socket>&);
-    Dumps<mib::Socket> dumps;
+    explicit SocketSource(bool (*reader)(mib::Source, mib::RowsOver<mib::Socket>&)) : read(reader) {}
+    bool (*read)(mib::Source, mib::RowsOver<mib::Socket>&);
+    std::vector<mib::Socket> dump;
     Clock::time_point readAt{};
     uint64_t reads = 0;       // counts dumps read
     uint64_t generation = 0;  // counts dumps that differ from the one before
@@ -439,7 +433,7 @@ struct SocketTable : Table {
         if (walkStart) share = share && kind == Kind::Connections && s.readForListeners && walkedRead != s.reads;
         if (!share) {
             bool differs = true;
-            s.ok = ReadDump(s.dumps, s.read, differs);
+            s.ok = ReadDump(s.dump, s.read, differs);
             if (!s.ok) return nullptr;
             s.readAt = now;
             ++s.reads;
@@ -449,7 +443,7 @@ struct SocketTable : Table {
         if (walkStart) walkedRead = s.reads;
         changed = builtFrom != s.generation;
         builtFrom = s.generation;
-        return &s.dumps.built;
+        return &s.dump;
     }
 
     bool Behind(Clock::time_point now) const override {

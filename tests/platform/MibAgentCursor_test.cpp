@@ -40,15 +40,19 @@ size_t WriteNumber(uint64_t n, char* out, size_t capacity) {
 }  // namespace
 
 namespace mib {
-bool ReadTcpTable(Source, std::vector<TcpConn>& out) { return out.insert(out.end(), gTcp.begin(), gTcp.end()), true; }
-bool ReadUdpTable(Source, std::vector<UdpEndpoint>& out) { return out.insert(out.end(), gUdp.begin(), gUdp.end()), true; }
-bool ReadTcpSockets(Source, std::vector<Socket>& out) {
-    ++gTcpSocketReads;
-    return out.insert(out.end(), gTcpSockets.begin(), gTcpSockets.end()), true;
+template <typename Row>
+void Append(RowsOver<Row>& out, const std::vector<Row>& rows) {
+    for (const Row& row : rows) out.push_back(row);
 }
-bool ReadUdpSockets(Source, std::vector<Socket>& out) {
+bool ReadTcpTable(Source, RowsOver<TcpConn>& out) { return Append(out, gTcp), true; }
+bool ReadUdpTable(Source, RowsOver<UdpEndpoint>& out) { return Append(out, gUdp), true; }
+bool ReadTcpSockets(Source, RowsOver<Socket>& out) {
+    ++gTcpSocketReads;
+    return Append(out, gTcpSockets), true;
+}
+bool ReadUdpSockets(Source, RowsOver<Socket>& out) {
     ++gUdpSocketReads;
-    return out.insert(out.end(), gUdpSockets.begin(), gUdpSockets.end()), true;
+    return Append(out, gUdpSockets), true;
 }
 void FindSocketOwners(const uint32_t* inodes, uint32_t* pids, size_t count, int64_t, unsigned) {
     ++gOwnerLookups;
