@@ -21,6 +21,37 @@ size_t CConnectionTracker::RemoteEndHash::operator()(const RemoteEnd& k) const n
     return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 16);
 }
 
+CConnectionTracker::SlotList& CConnectionTracker::SlotList::operator=(SlotList&& other) noexcept {
+    if (this != &other) {
+        Free();
+        Take(other);
+    }
+    return *this;
+}
+
+void CConnectionTracker::SlotList::Take(SlotList& other) {
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    if (capacity_ > kInPlace) {
+        heap_ = other.heap_;
+    } else {
+        std::copy(other.inPlace_, other.inPlace_ + size_, inPlace_);
+    }
+    other.size_ = 0;
+    other.capacity_ = kInPlace;
+}
+
+void CConnectionTracker::SlotList::push_back(int slot) {
+    if (size_ == capacity_) {
+        int* grown = new int[capacity_ * 2];
+        std::copy(begin(), end(), grown);
+        Free();
+        heap_ = grown;
+        capacity_ *= 2;
+    }
+    begin()[size_++] = slot;
+}
+
 CConnectionTracker::CConnectionTracker(int capacity) : capacity_(std::clamp(capacity, 1, MAX_CONNECTIONS)) {}
 
 CConnectionTracker::~CConnectionTracker() = default;

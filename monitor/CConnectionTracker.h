@@ -71,9 +71,39 @@ private:
         uint32_t ends;
     };
     using Addresses = std::unordered_map<std::string, AddressUse, TextHash, std::equal_to<>>;
+    // Slot numbers, the first two in place: nearly every remote end holds one slot.
+    class SlotList {
+    public:
+        SlotList() = default;
+        SlotList(SlotList&& other) noexcept { Take(other); }
+        SlotList& operator=(SlotList&& other) noexcept;
+        ~SlotList() { Free(); }
+        int* begin() { return capacity_ > kInPlace ? heap_ : inPlace_; }
+        const int* begin() const { return capacity_ > kInPlace ? heap_ : inPlace_; }
+        int* end() { return begin() + size_; }
+        const int* end() const { return begin() + size_; }
+        size_t size() const { return size_; }
+        bool empty() const { return size_ == 0; }
+        int operator[](size_t i) const { return begin()[i]; }
+        void push_back(int slot);
+        void resize(size_t n) { size_ = n < size_ ? static_cast<uint32_t>(n) : size_; }  // shrinks only
+
+    private:
+        static constexpr uint32_t kInPlace = 2;
+        void Take(SlotList& other);
+        void Free() {
+            if (capacity_ > kInPlace) delete[] heap_;
+        }
+        union {
+            int inPlace_[kInPlace];
+            int* heap_;
+        };
+        uint32_t size_ = 0;
+        uint32_t capacity_ = kInPlace;
+    };
     // The occupied slots with one remote end, ascending, and what a pass counts for it.
     struct Holders {
-        std::vector<int> held;
+        SlotList held;
         // A whole pass: the first `confirmed` slots are found again (a pass always
         // takes the lowest slot still to be confirmed, so they form a prefix).
         uint32_t confirmed = 0;
