@@ -125,6 +125,7 @@ void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, in
             pids[i] = o.pid;
         }
     }
+    wanted_.Seal();
     if (procFd_ < 0 || wanted_.empty()) return;
 
     if (tableCall != 0) SearchFreed(nowMs, tableCall);
@@ -293,7 +294,7 @@ void SocketOwners::Hold(uint32_t pid, Process& process, uint32_t inode, int64_t 
     if (added || it->second.pid == 0) ++edits_;
     if (!added && (it->second.pid == 0 || it->second.pid == pid))
         it->second = Owner{pid, it->second.askedCall, nowMs, it->second.askedMs};
-    if (it->second.pid == pid && wanted_.erase(inode) > 0) process.foundMs = nowMs;
+    if (it->second.pid == pid && wanted_.erase(inode)) process.foundMs = nowMs;
 }
 
 // Forgets sockets nobody has asked about for a while: gone, or never of interest
@@ -310,6 +311,23 @@ void SocketOwners::Prune(int64_t nowMs) {
         it = owners_.erase(it);
         ++edits_;
     }
+}
+
+void SocketOwners::Wanted::Seal() {
+    std::sort(inodes_.begin(), inodes_.end());
+    inodes_.erase(std::unique(inodes_.begin(), inodes_.end()), inodes_.end());
+    found_.assign(inodes_.size(), 0);
+    left_ = inodes_.size();
+}
+
+bool SocketOwners::Wanted::erase(uint32_t inode) {
+    const auto it = std::lower_bound(inodes_.begin(), inodes_.end(), inode);
+    if (it == inodes_.end() || *it != inode) return false;
+    uint8_t& found = found_[static_cast<size_t>(it - inodes_.begin())];
+    if (found != 0) return false;
+    found = 1;
+    --left_;
+    return true;
 }
 
 bool SocketOwners::AllAlive(const uint32_t* pids, size_t count) {

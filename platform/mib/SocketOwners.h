@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -88,7 +87,26 @@ private:
     int procFd_ = -1;
     std::unordered_map<uint32_t, Owner> owners_;
     std::unordered_map<uint32_t, Process> processes_;
-    std::unordered_set<uint32_t> wanted_;  // asked sockets the search has yet to find
+    // Asked sockets the search has yet to find: sorted once asked, a found one marked.
+    // Flat lists, as a lookup may ask for tens of thousands nobody can be seen holding.
+    class Wanted {
+    public:
+        void clear() {
+            inodes_.clear();
+            found_.clear();
+            left_ = 0;
+        }
+        void insert(uint32_t inode) { inodes_.push_back(inode); }
+        void Seal();
+        bool erase(uint32_t inode);  // true when it was wanted
+        bool empty() const { return left_ == 0; }
+
+    private:
+        std::vector<uint32_t> inodes_;
+        std::vector<uint8_t> found_;
+        size_t left_ = 0;
+    };
+    Wanted wanted_;
     int64_t lastFullScanMs_;
     int64_t lastPruneMs_ = 0;
     uint64_t calls_ = 0;
