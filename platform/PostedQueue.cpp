@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QSocketNotifier>
+#include <malloc.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -60,10 +61,15 @@ std::chrono::nanoseconds ThreadTime() {
     return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
 }
 
+// Messages that, handed over between two moments the queue stood empty, leave the
+// heap they passed through to be given back.
+constexpr size_t kBurst = 10000;
+
 struct Delivery {
     QPointer<QObject> receiver;
     std::shared_ptr<PostedQueue> queue;
     std::function<void(PostedMessage&)> deliver;
+    size_t delivered = 0;  // since the queue last stood empty
 
     void Turn() {
         const auto until = std::chrono::steady_clock::now() + POSTED_BATCH_WAIT;
@@ -72,10 +78,16 @@ struct Delivery {
         // keeps posting cannot hold the loop.
         for (size_t n = queue->Waiting(); n > 0; --n) {
             PostedMessage m;
-            if (!queue->Pop(m)) return;  // a nested loop's turn took the rest
+            if (!queue->Pop(m)) break;  // a nested loop's turn took the rest
             deliver(m);
+            ++delivered;
             if (!receiver || ThreadTime() >= worked || std::chrono::steady_clock::now() >= until) return;
         }
+        if (queue->Waiting() > 0) return;
+        // A burst (the connections found at start, a storm of them) leaves megabytes
+        // of freed messages amid the heap, which only a trim hands back.
+        if (delivered >= kBurst) malloc_trim(0);
+        delivered = 0;
     }
 };
 
