@@ -112,14 +112,13 @@ void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, in
             continue;
         }
         Owner& o = it->second;
-        o.askedMs = nowMs;
         o.askedCall = static_cast<uint32_t>(calls_);
         if (o.pid != 0 && !Alive(o.pid)) {
             // Its opener has gone; the socket may live on in a child or a receiver.
             owners_.erase(it);
             ++edits_;
             wanted_.insert(inodes[i]);
-        } else if (o.pid == 0 && nowMs - o.checkedMs >= kFullScanMs) {
+        } else if (o.pid == 0 && Since(nowMs, o.checkedMs) >= kFullScanMs) {
             wanted_.insert(inodes[i]);
         } else {
             pids[i] = o.pid;
@@ -136,12 +135,11 @@ void SocketOwners::Find(const uint32_t* inodes, uint32_t* pids, size_t count, in
     if (!wanted_.empty() && nowMs - lastFullScanMs_ >= kFullScanMs) Search(nowMs, Scope::Every);
     for (size_t i = 0; i < count; ++i) {
         if (inodes[i] == 0 || pids[i] != 0) continue;  // known before the search
-        auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, 0, nowMs, nowMs});
+        auto [it, added] = owners_.try_emplace(inodes[i], Owner{0, 0, static_cast<uint32_t>(nowMs)});
         if (added) ++edits_;
         Owner& o = it->second;
         // Only one that was looked for is believed ownerless afresh.
-        if (!added && o.pid == 0 && nowMs - o.checkedMs >= kFullScanMs) o.checkedMs = nowMs;
-        o.askedMs = nowMs;
+        if (!added && o.pid == 0 && Since(nowMs, o.checkedMs) >= kFullScanMs) o.checkedMs = static_cast<uint32_t>(nowMs);
         o.askedCall = static_cast<uint32_t>(calls_);
         pids[i] = o.pid;
     }
@@ -290,10 +288,10 @@ void SocketOwners::ReadProcess(uint32_t pid, Process& process, int64_t nowMs, bo
 
 void SocketOwners::Hold(uint32_t pid, Process& process, uint32_t inode, int64_t nowMs) {
     // A socket two processes share (a forked server) keeps the holder found first.
-    auto [it, added] = owners_.try_emplace(inode, Owner{pid, 0, nowMs, nowMs});
+    auto [it, added] = owners_.try_emplace(inode, Owner{pid, 0, static_cast<uint32_t>(nowMs)});
     if (added || it->second.pid == 0) ++edits_;
     if (!added && (it->second.pid == 0 || it->second.pid == pid))
-        it->second = Owner{pid, it->second.askedCall, nowMs, it->second.askedMs};
+        it->second = Owner{pid, it->second.askedCall, static_cast<uint32_t>(nowMs)};
     if (it->second.pid == pid && wanted_.erase(inode)) process.foundMs = nowMs;
 }
 
@@ -303,14 +301,21 @@ void SocketOwners::Prune(int64_t nowMs) {
     constexpr int64_t kForgetMs = 30000;
     if (nowMs - lastPruneMs_ < kForgetMs / 3) return;
     lastPruneMs_ = nowMs;
+    // Asked for by no call since the oldest of the last three prunes, some 30 s back;
+    // never asked for, and found as long ago.
+    const auto since = static_cast<uint32_t>(pruneCalls_[0]);
     for (auto it = owners_.begin(); it != owners_.end();) {
-        if (nowMs - it->second.askedMs <= kForgetMs) {
+        const Owner& o = it->second;
+        if (o.askedCall == 0 ? Since(nowMs, o.checkedMs) <= kForgetMs : static_cast<int32_t>(o.askedCall - since) >= 0) {
             ++it;
             continue;
         }
         it = owners_.erase(it);
         ++edits_;
     }
+    pruneCalls_[0] = pruneCalls_[1];
+    pruneCalls_[1] = pruneCalls_[2];
+    pruneCalls_[2] = calls_;
 }
 
 void SocketOwners::Wanted::Seal() {

@@ -55,12 +55,17 @@ public:
     bool AllAlive(const uint32_t* pids, size_t count);
 
 private:
+    // Twelve bytes: one is kept for every socket of the machine.
     struct Owner {
         uint32_t pid;        // 0: looked for and not found
-        uint32_t askedCall;  // the last Find that asked for it
-        int64_t checkedMs;   // when it was found or last looked for
-        int64_t askedMs;     // when a caller last asked for it
+        uint32_t askedCall;  // the last Find that asked for it; 0 for none
+        uint32_t checkedMs;  // when it was found or last looked for (see Since)
     };
+    // Milliseconds from a stamp of the clock's low 32 bits to now: right for spans
+    // under 24 days, and a socket nobody asks for is forgotten within a minute.
+    static int64_t Since(int64_t nowMs, uint32_t stamp) {
+        return static_cast<int32_t>(static_cast<uint32_t>(nowMs) - stamp);
+    }
     struct Process {
         int64_t fdSize = -1;     // st_size of its fd folder when last read
         int64_t readMs = 0;
@@ -109,6 +114,7 @@ private:
     Wanted wanted_;
     int64_t lastFullScanMs_;
     int64_t lastPruneMs_ = 0;
+    uint64_t pruneCalls_[3] = {};  // the calls of the last three prunes, oldest first
     uint64_t calls_ = 0;
     uint64_t tableCalls_[kTables] = {};  // each table's last Find
     struct AliveMark {

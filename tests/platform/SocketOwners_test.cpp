@@ -92,6 +92,13 @@ TEST(SocketOwners, ReadsOnlyWhatChangedAndFindsSocketsAsProcessesComeAndGo) {
     EXPECT_EQ(passes + 2, owners.work().passes);
     EXPECT_EQ((std::vector<uint32_t>{300, 0}), find({31, 41}, 50 + mib::SocketOwners::kFullScanMs));
     EXPECT_EQ(passes + 4, owners.work().passes);
+
+    // One nobody asks for is forgotten within a minute, and looked for anew if asked.
+    int64_t ms = 3100;
+    for (uint32_t i = 0; i < 5; ++i, ms += 10000) find({33, 50 + i}, ms);
+    before = owners.work();
+    EXPECT_EQ((std::vector<uint32_t>{300}), find({31}, ms));
+    EXPECT_LT(before.links, owners.work().links);
     fs::remove_all(root);
 }
 
