@@ -310,3 +310,31 @@ TEST(MibAgentCursor, AReadOfTheTablesTakesOneDumpOfEachProtocol) {
         EXPECT_STREQ(client.records[3].protocol, "UDP");
     }
 }
+
+// A read written over the rows of the one before leaves equal rows as they were and
+// tells any change: a row, fewer, more, or a dump cut short and read again elsewhere.
+TEST(KernelRows, AReadOverTheLastTellsWhetherAnyRowChanged) {
+    std::vector<mib::UdpEndpoint> rows;
+    auto read = [&](std::initializer_list<uint16_t> ports, bool cutShort = false) {
+        mib::RowsOver<mib::UdpEndpoint> over(rows);
+        if (cutShort) {
+            over.push_back({{127, 0, 0, 1}, *ports.begin(), false});
+            over.resize(0);
+        }
+        for (uint16_t port : ports) over.push_back({{127, 0, 0, 1}, port, false});
+        return over.Finish();
+    };
+    auto ports = [&] {
+        std::vector<uint16_t> out;
+        for (const auto& r : rows) out.push_back(r.localPort);
+        return out;
+    };
+    EXPECT_TRUE(read({1, 2, 3}));
+    EXPECT_FALSE(read({1, 2, 3}));
+    EXPECT_TRUE(read({1, 5, 3}));
+    EXPECT_TRUE(read({1, 5}));
+    EXPECT_TRUE(read({1, 5, 6}));
+    EXPECT_EQ((std::vector<uint16_t>{1, 5, 6}), ports());
+    EXPECT_TRUE(read({1, 5, 6}, true));
+    EXPECT_EQ((std::vector<uint16_t>{1, 5, 6}), ports());
+}

@@ -70,6 +70,11 @@ TEST(PostedMessages, ArriveOnTheWindowThreadInTheOrderPosted) {
         EXPECT_EQ(window.received[i].payload, std::to_string(i));
         EXPECT_EQ(window.threads[i], std::this_thread::get_id());
     }
+    // A burst that waited whole (the connections found at start) comes whole, in order.
+    constexpr int kBurst = 12000;
+    for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(window.handle.PostMessage(WM_CONN_EVENT, i, std::to_string(i)));
+    ASSERT_TRUE(ProcessUntil([&] { return window.received.size() == kCount + kBurst; }));
+    for (int i = 0; i < kBurst; ++i) ASSERT_EQ(window.received[kCount + i].payload, std::to_string(i));
 }
 
 TEST(PostedMessages, PostsToAWindowThatIsGoneAreDropped) {
