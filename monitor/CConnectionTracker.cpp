@@ -177,7 +177,7 @@ void CConnectionTracker::DropVanished(const Pass& pass) {
         if (h.added >= h.removed) continue;
         const auto keep = static_cast<std::ptrdiff_t>(h.held.size()) - (h.removed - h.added);
         gone.insert(gone.end(), h.held.begin() + keep, h.held.end());
-        h.held.resize(static_cast<size_t>(keep));
+        h.held.Shrink(static_cast<size_t>(keep));
     }
     std::sort(gone.begin(), gone.end());
     for (int slot : gone) {
@@ -286,7 +286,7 @@ void CConnectionTracker::Sweep() {
 void CConnectionTracker::Reindex() {
     // The slots not confirmed were emptied by the sweep.
     for (Entry& e : byRemote_) {
-        e.second.held.resize(e.second.confirmed);
+        e.second.held.Shrink(e.second.confirmed);
         e.second.confirmed = 0;
     }
     MergeAdded();

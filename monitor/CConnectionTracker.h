@@ -86,7 +86,7 @@ private:
         bool empty() const { return size_ == 0; }
         int operator[](size_t i) const { return begin()[i]; }
         void push_back(int slot);
-        void resize(size_t n) { size_ = n < size_ ? static_cast<uint32_t>(n) : size_; }  // shrinks only
+        void Shrink(size_t n) { size_ = n < size_ ? static_cast<uint32_t>(n) : size_; }
 
     private:
         static constexpr uint32_t kInPlace = 2;
