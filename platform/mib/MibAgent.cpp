@@ -499,18 +499,19 @@ struct SocketTable : Table {
         // By index; a live socket ahead of a TIME_WAIT leftover of the same instance,
         // and of sockets sharing a listening address, the oldest.
         const uint32_t* p = pool.data();
-        std::sort(rows.begin(), rows.end(), [p](const WideRow& a, const WideRow& b) {
-            if (a.head != b.head) return a.head < b.head;
-            if (a.tail != b.tail) return a.tail < b.tail;
-            const int c = CompareIds(p + a.at, a.length, p + b.at, b.length);
+        auto compare = [p](const WideRow& a, const WideRow& b) {
+            if (a.head != b.head) return a.head < b.head ? -1 : 1;
+            if (a.tail != b.tail) return a.tail < b.tail ? -1 : 1;
+            return CompareIds(p + a.at, a.length, p + b.at, b.length);
+        };
+        std::sort(rows.begin(), rows.end(), [&compare](const WideRow& a, const WideRow& b) {
+            const int c = compare(a, b);
             if (c != 0) return c < 0;
             if (DuplicateRank(a.state) != DuplicateRank(b.state)) return DuplicateRank(a.state) < DuplicateRank(b.state);
             return a.inode < b.inode;
         });
         rows.erase(std::unique(rows.begin(), rows.end(),
-                               [p](const WideRow& a, const WideRow& b) {
-                                   return a.head == b.head && a.tail == b.tail && CompareIds(p + a.at, a.length, p + b.at, b.length) == 0;
-                               }),
+                               [&compare](const WideRow& a, const WideRow& b) { return compare(a, b) == 0; }),
                    rows.end());
     }
 

@@ -224,8 +224,9 @@ void SocketOwners::SearchFreed(int64_t nowMs, uint64_t tableCall) {
             }
         }
         if (closed)
-            p.sockets.erase(std::remove_if(p.sockets.begin(), p.sockets.end(), [](const auto& s) { return s.second == 0; }),
-                            p.sockets.end());
+            p.sockets.erase(
+                std::remove_if(p.sockets.begin(), p.sockets.end(), [](const auto& s) { return s.second == 0; }),
+                p.sockets.end());
     }
 }
 
